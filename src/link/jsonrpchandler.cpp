@@ -32,7 +32,8 @@ QString JsonRpcHandler::call(const QString &method, const QJsonObject &params,
     request.insert(QStringLiteral("params"), params);
     const QString text =
         QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact));
-    if (m_device)
+    // A closed link (the handler closes it itself when the stream breaks) takes nothing.
+    if (m_device && m_device->isWritable())
         m_device->write(encodeNetString(text));
 
     m_pendingCalls.insert(id, callback);
