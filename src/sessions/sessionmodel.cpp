@@ -182,6 +182,7 @@ void SessionModel::setSessions(QList<Session> sessions)
             for (int i = next; i < sessions.size(); ++i)
                 m_sessions.append(sessions.at(i));
             endInsertRows();
+            row = m_sessions.size();
             break;
         }
         const Session &incoming = sessions.at(next);
