@@ -25,7 +25,12 @@ public:
 
     bool isValid() const { return !m_uid.isNull(); }
 
+    // The profile file's document: root "SshConnection" with the elements Uid,
+    // Name, Host, Port, User, Sci and Fips in that order, each only when it
+    // differs from its default (Port 22, Fips false, empty texts, null uid).
     QDomDocument toXml() const;
+    // The reverse mapping; an invalid Connection when the root element is not
+    // "SshConnection". Missing elements keep their defaults.
     static Connection fromXml(const QDomDocument &document);
 
 private:
@@ -38,8 +43,13 @@ private:
     bool m_fips = false;
 };
 
-// Reads and validates one profile file; an invalid Connection on any failure.
+// Reads one profile file after validating it against the profile schema
+// (":/schemas/resources/Connection.schema"). Returns an invalid Connection on
+// any failure; nothing is printed.
 Connection loadConnection(const QString &filePath);
-// Writes one profile file atomically: on failure the old file is left as it was.
+// Writes one profile file, creating missing folders first. The file is replaced
+// only once the new content is complete: on failure the old file is left as it
+// was, `error` says why and false is returned. An empty path is refused.
 bool saveConnection(const QString &filePath, const Connection &connection, QString &error);
+// Deletes one profile file; on failure `error` says why and false is returned.
 bool removeConnectionFile(const QString &filePath, QString &error);
