@@ -167,10 +167,14 @@ void TestAskpass::pageAndAnswerForEachQuestion_data()
     QTest::newRow("RSA host key") << RsaHostKeyQuestion << hostKey
                                   << "SHA256:Hq1VmQ1pTzvo8cqYKp0bnJ3bU8pmu7mN2cTqS5m3LxM" << ""
                                   << QByteArray("3:yes,");
-    // Only an RSA fingerprint line gets the host key page; other key types are
-    // asked as they come, and the user types the answer.
+    // Only an RSA fingerprint line is recognised as such; plink adds a "Store key"
+    // line for the other key types.
     QTest::newRow("ED25519 host key") << Ed25519HostKeyQuestion << answer << Ed25519HostKeyQuestion << "yes"
                                       << QByteArray("3:yes,");
+    QTest::newRow("ED25519 host key from plink")
+        << Ed25519HostKeyQuestion + "\nStore key ED25519 SHA256:WhfLfYzsvidfkzJxakLoyWuEoywWfRz7Gvn1fligpXk "
+                                    "for host [127.0.0.1]:2222?"
+        << hostKey << "ED25519 SHA256:WhfLfYzsvidfkzJxakLoyWuEoywWfRz7Gvn1fligpXk" << "" << QByteArray("4:save,");
     QTest::newRow("store key") << QStringLiteral("Store key ssh-rsa 2048 ab:cd for host srv1 in cache?")
                                << hostKey << "ssh-rsa 2048 ab:cd" << "" << QByteArray("4:save,");
     QTest::newRow("update key") << QStringLiteral("Update key ssh-ed25519 255 SHA256:xyz for host srv1?")
