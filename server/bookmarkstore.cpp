@@ -1,0 +1,257 @@
+#include "bookmarkstore.h"
+
+#include "app/cookie.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+QString tr(const char *text) { return QCoreApplication::translate("BookmarkStore", text); }
+
+QJsonObject entry(const QString &id, const QString &name, const QString &command, const QString &geometry)
+{
+    return QJsonObject{{QStringLiteral("id"), id},
+                       {QStringLiteral("name"), name},
+                       {QStringLiteral("command"), command},
+                       {QStringLiteral("geometry"), geometry}};
+}
+
+// Stable ids for suggestions, so a client's selection survives a poll.
+QString suggestionId(const QString &command)
+{
+    return QStringLiteral("suggestion-")
+        + QString::fromLatin1(QCryptographicHash::hash(command.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
+}
+
+bool installed(const QString &program)
+{
+    if (program.isEmpty())
+        return false;
+    if (QDir::isAbsolutePath(program))
+        return QFileInfo(program).isExecutable();
+    return !QStandardPaths::findExecutable(program).isEmpty()
+        || !QStandardPaths::findExecutable(program, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")}).isEmpty();
+}
+
+QString firstWord(const QString &command) { return command.simplified().section(QLatin1Char(' '), 0, 0); }
+
+class FileLock
+{
+public:
+    explicit FileLock(const QString &path) : m_lock(path)
+    {
+        m_lock.setStaleLockTime(0);
+        m_locked = m_lock.tryLock(30000);
+    }
+    bool isLocked() const { return m_locked; }
+
+private:
+    QLockFile m_lock;
+    bool m_locked = false;
+};
+
+} // namespace
+
+BookmarkStore::BookmarkStore(const QString &dataDir) : m_dataDir(dataDir) {}
+
+QJsonArray BookmarkStore::suggestions() const
+{
+    QJsonArray list;
+    QStringList seen;
+    auto add = [&](const QString &name, const QString &command, const QString &geometry) {
+        if (seen.contains(command))
+            return;
+        seen << command;
+        list.append(entry(suggestionId(command), name, command, geometry));
+    };
+    // Desktop sessions the host offers to its display managers.
+    const QDir sessions(QStringLiteral("/usr/share/xsessions"));
+    const QStringList files = sessions.entryList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        QSettings desktop(sessions.filePath(file), QSettings::IniFormat);
+        desktop.beginGroup(QStringLiteral("Desktop Entry"));
+        const QString exec = desktop.value(QStringLiteral("Exec")).toString();
+        const QString tryExec = desktop.value(QStringLiteral("TryExec")).toString();
+        const QString name = desktop.value(QStringLiteral("Name")).toString();
+        if (desktop.value(QStringLiteral("Hidden")).toString() == QLatin1String("true")
+            || desktop.value(QStringLiteral("NoDisplay")).toString() == QLatin1String("true"))
+            continue;
+        if (exec.isEmpty() || !installed(firstWord(exec)) || (!tryExec.isEmpty() && !installed(tryExec)))
+            continue;
+        add(name.isEmpty() ? firstWord(exec) : name, exec, QStringLiteral("1280x800"));
+    }
+    // Well-known desktop starters where no session file names them.
+    const QList<QPair<QString, QString>> desktops{
+        {QStringLiteral("Xfce Desktop"), QStringLiteral("startxfce4")},
+        {QStringLiteral("LXQt Desktop"), QStringLiteral("startlxqt")},
+        {QStringLiteral("LXDE Desktop"), QStringLiteral("startlxde")},
+        {QStringLiteral("MATE Desktop"), QStringLiteral("mate-session")},
+        {QStringLiteral("Openbox"), QStringLiteral("openbox-session")},
+        {QStringLiteral("IceWM"), QStringLiteral("icewm-session")},
+    };
+    for (const auto &desktop : desktops) {
+        if (installed(desktop.second))
+            add(desktop.first, desktop.second, QStringLiteral("1280x800"));
+    }
+    if (installed(QStringLiteral("xterm")))
+        add(QStringLiteral("XTerm"), QStringLiteral("xterm -ls"), QStringLiteral("1024x768"));
+    return list;
+}
+
+bool BookmarkStore::read(QJsonArray &bookmarks, QJsonArray &history) const
+{
+    QFile file(m_dataDir + QStringLiteral("/bookmarks.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return !file.exists();
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    auto clean = [](const QJsonArray &in) {
+        QJsonArray out;
+        for (const QJsonValue &value : in) {
+            const QJsonObject o = value.toObject();
+            if (!o.value(QStringLiteral("id")).toString().isEmpty())
+                out.append(entry(o.value(QStringLiteral("id")).toString(), o.value(QStringLiteral("name")).toString(),
+                                 o.value(QStringLiteral("command")).toString(),
+                                 o.value(QStringLiteral("geometry")).toString()));
+        }
+        return out;
+    };
+    bookmarks = clean(root.value(QStringLiteral("bookmarks")).toArray());
+    history = clean(root.value(QStringLiteral("history")).toArray());
+    return true;
+}
+
+bool BookmarkStore::write(const QJsonArray &bookmarks, const QJsonArray &history) const
+{
+    QSaveFile file(m_dataDir + QStringLiteral("/bookmarks.json"));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file.write(QJsonDocument(QJsonObject{{QStringLiteral("bookmarks"), bookmarks},
+                                         {QStringLiteral("history"), history}})
+                   .toJson());
+    return file.commit();
+}
+
+QJsonArray BookmarkStore::bookmarks() const
+{
+    QJsonArray bookmarks, history;
+    read(bookmarks, history);
+    return bookmarks;
+}
+
+QJsonArray BookmarkStore::history() const
+{
+    QJsonArray bookmarks, history;
+    read(bookmarks, history);
+    return history;
+}
+
+bool BookmarkStore::edit(const QString &id, const QString &name, const QString &command, const QString &geometry,
+                         QString &error)
+{
+    if (command.trimmed().isEmpty()) {
+        error = tr("The command is empty.");
+        return false;
+    }
+    if (name.size() > MaxFieldLength || command.size() > MaxFieldLength || geometry.size() > MaxFieldLength) {
+        error = tr("The bookmark is too long.");
+        return false;
+    }
+    QDir().mkpath(m_dataDir);
+    const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
+    QJsonArray bookmarks, history;
+    if (!lock.isLocked() || !read(bookmarks, history)) {
+        error = tr("The bookmarks cannot be read.");
+        return false;
+    }
+    if (id.isEmpty()) {
+        if (bookmarks.size() >= MaxBookmarks) {
+            error = tr("There are too many bookmarks.");
+            return false;
+        }
+        QString newId;
+        if (!generateCookie(newId, error))
+            return false;
+        bookmarks.append(entry(newId, name, command, geometry));
+    } else {
+        int at = -1;
+        for (int i = 0; i < bookmarks.size() && at < 0; ++i) {
+            if (bookmarks[i].toObject().value(QStringLiteral("id")).toString() == id)
+                at = i;
+        }
+        if (at < 0) {
+            error = tr("There is no such bookmark.");
+            return false;
+        }
+        bookmarks[at] = entry(id, name, command, geometry);
+    }
+    if (!write(bookmarks, history)) {
+        error = tr("The bookmarks cannot be saved.");
+        return false;
+    }
+    return true;
+}
+
+bool BookmarkStore::remove(const QString &id, QString &error)
+{
+    const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
+    QJsonArray bookmarks, history;
+    if (!lock.isLocked() || !read(bookmarks, history)) {
+        error = tr("The bookmarks cannot be read.");
+        return false;
+    }
+    bool found = false;
+    for (QJsonArray *list : {&bookmarks, &history}) {
+        for (int i = list->size() - 1; i >= 0; --i) {
+            if (!id.isEmpty() && list->at(i).toObject().value(QStringLiteral("id")).toString() == id) {
+                list->removeAt(i);
+                found = true;
+            }
+        }
+    }
+    if (!found) {
+        error = tr("There is no such bookmark.");
+        return false;
+    }
+    if (!write(bookmarks, history)) {
+        error = tr("The bookmarks cannot be saved.");
+        return false;
+    }
+    return true;
+}
+
+void BookmarkStore::addHistory(const QString &name, const QString &command, const QString &geometry)
+{
+    if (command.size() > MaxFieldLength || name.size() > MaxFieldLength || geometry.size() > MaxFieldLength)
+        return;
+    QDir().mkpath(m_dataDir);
+    const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
+    QJsonArray bookmarks, history;
+    if (!lock.isLocked() || !read(bookmarks, history))
+        return;
+    QString id;
+    for (int i = history.size() - 1; i >= 0; --i) {
+        const QJsonObject o = history[i].toObject();
+        if (o.value(QStringLiteral("command")).toString() == command
+            && o.value(QStringLiteral("geometry")).toString() == geometry) {
+            id = o.value(QStringLiteral("id")).toString();
+            history.removeAt(i);
+        }
+    }
+    QString error;
+    if (id.isEmpty() && !generateCookie(id, error))
+        return;
+    history.prepend(entry(id, name, command, geometry));
+    while (history.size() > MaxHistory)
+        history.removeLast();
+    write(bookmarks, history);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+// The user's bookmarks and history of started commands, kept in one JSON file
+// (<data>/bookmarks.json), and the suggestions made from what the host has
+// installed. Entries are objects with "id", "name", "command" and "geometry".
+class BookmarkStore
+{
+public:
+    explicit BookmarkStore(const QString &dataDir);
+
+    QJsonArray suggestions() const;
+    QJsonArray bookmarks() const;
+    QJsonArray history() const;
+
+    // Changes the bookmark `id`, or adds one when `id` is empty.
+    bool edit(const QString &id, const QString &name, const QString &command, const QString &geometry,
+              QString &error);
+    // Removes the bookmark or history entry `id`.
+    bool remove(const QString &id, QString &error);
+    // Puts a started command on top of the history (an equal entry moves up).
+    void addHistory(const QString &name, const QString &command, const QString &geometry);
+
+    static constexpr int MaxHistory = 30;
+    static constexpr int MaxBookmarks = 100;
+    static constexpr int MaxFieldLength = 2048;
+
+private:
+    bool read(QJsonArray &bookmarks, QJsonArray &history) const;
+    bool write(const QJsonArray &bookmarks, const QJsonArray &history) const;
+
+    QString m_dataDir;
+};

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "processtools.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class QLockFile;
+
+// One session of the user as kept on disk: the virtual display, the command
+// that runs on it and the RDP endpoint that shows it.
+struct ServerSession
+{
+    QString id;
+    QString command;
+    QString name;
+    QString requestedGeometry; // as asked for; "rootless" included
+    QString geometry;          // the desktop size really used, e.g. "1024x768"
+    QString windowMode;
+    QString started;
+    QString lastConnect;
+    QString lastDisconnect;
+    int clients = 0;
+    int display = -1;
+    quint16 port = 0;
+    QString password;
+    QString state; // "starting" or "running"
+    ProcessRef xvfb;
+    ProcessRef rdp;
+    ProcessRef session;
+
+    QJsonObject toJson() const;
+    static ServerSession fromJson(const QJsonObject &object);
+    // The members a client reads from "Nuvek.list".
+    QJsonObject toListJson() const;
+    // The members a client reads from "Nuvek.start" and "Nuvek.connect".
+    QJsonObject toConnectJson() const;
+};
+
+// What went wrong in a session operation. `log` names a log of the session
+// ("xvfb", "rdp" or "command") that explains it, or is empty.
+struct SessionFailure
+{
+    QString message;
+    QString log;
+};
+
+// The sessions of this user: one folder per session under
+// <data>/sessions/<id>/ with its record, its logs and its secrets. Every
+// change runs under one lock file, so several links of the same user (each its
+// own program) see and change the same sessions.
+class SessionStore
+{
+public:
+    // `dataDir`: the user's server data folder; `authLibrary`: the RDP login
+    // library handed to the RDP server (may be empty when missing).
+    SessionStore(const QString &dataDir, const QString &authLibrary);
+    ~SessionStore();
+
+    // All sessions that still run; sessions whose processes ended are cleaned
+    // away, and the client counts and connect times are brought up to date.
+    QList<ServerSession> list();
+
+    bool start(const QString &id, const QString &command, const QString &geometry, const QString &name,
+               ServerSession &session, SessionFailure &failure);
+    bool connectInfo(const QString &id, ServerSession &session, SessionFailure &failure);
+    bool disconnect(const QString &id, SessionFailure &failure);
+    bool terminate(const QString &id, SessionFailure &failure);
+    bool rename(const QString &id, const QString &name, SessionFailure &failure);
+    // The tail of one log of a session (also of a session whose start failed).
+    bool readLog(const QString &id, const QString &log, QString &contents, SessionFailure &failure);
+
+    static bool isValidId(const QString &id);
+    // "WxH" with sane bounds; "rootless" and empty give the default desktop.
+    static bool parseGeometry(const QString &text, int &width, int &height);
+
+private:
+    // Releases a lock taken with lock().
+    struct LockGuard
+    {
+        explicit LockGuard(SessionStore *store) : store(store) {}
+        ~LockGuard() { store->unlock(); }
+        LockGuard(const LockGuard &) = delete;
+        LockGuard &operator=(const LockGuard &) = delete;
+        SessionStore *store;
+    };
+
+    QString sessionDir(const QString &id) const;
+    QString failedDir(const QString &id) const;
+    bool lock();
+    void unlock();
+    // Runs `action` on the session `id` with the lock held; `mustRun` first
+    // checks that its processes still run.
+    bool withSession(const QString &id, bool mustRun, SessionFailure &failure,
+                     const std::function<bool(ServerSession &)> &action);
+    bool load(const QString &id, ServerSession &session) const;
+    bool save(const ServerSession &session) const;
+    // Runs, or ended (false); an ended session is cleaned away (lock held).
+    bool checkAlive(ServerSession &session);
+    void destroy(const ServerSession &session, bool keepLogs);
+    bool startXvfb(ServerSession &session, int width, int height, SessionFailure &failure);
+    bool startRdp(ServerSession &session, SessionFailure &failure);
+    QStringList baseEnvironment(const ServerSession &session) const;
+    void pruneFailedLogs();
+
+    QString m_dataDir;
+    QString m_authLibrary;
+    QLockFile *m_lock = nullptr;
+    int m_lockDepth = 0;
+};
