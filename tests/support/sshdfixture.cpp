@@ -59,6 +59,28 @@ const QFile::Permissions ReadableByAll = QFile::ReadOwner | QFile::WriteOwner | 
 const QFile::Permissions ExecutableByAll = ReadableByAll | QFile::ExeOwner | QFile::ExeGroup
                                            | QFile::ExeOther;
 
+// Child processes of `parent` (sshd's per-connection processes).
+int childCount(qint64 parent)
+{
+    int count = 0;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        entry.toLongLong(&isPid);
+        if (!isPid)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        // "pid (name) state ppid ...": the name may hold blanks, so start after ')'.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == parent)
+            ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 SshdFixture::SshdFixture(const QString &user)
@@ -350,6 +372,14 @@ bool SshdFixture::isRunning() const
 void SshdFixture::stop()
 {
     if (m_sshd) {
+        // Let the connections that are still closing end while the server can
+        // reap them; orphans may never be reaped where pid 1 does not.
+        QElapsedTimer timer;
+        timer.start();
+        while (childCount(m_sshd->processId()) > 0 && timer.elapsed() < 3000) {
+            QCoreApplication::processEvents();
+            QThread::msleep(20);
+        }
         m_sshd->terminate();
         if (!m_sshd->waitForFinished(5000)) {
             m_sshd->kill();
