@@ -127,8 +127,10 @@ private slots:
     void initTestCase()
     {
         QString why;
-        if (!m_sshd.isAvailable(&why))
-            QSKIP(qPrintable(why));
+        if (!m_sshd.isAvailable(&why)) {
+            QTest::qSkip(qPrintable(why), __FILE__, __LINE__);
+            return;
+        }
         if (!qEnvironmentVariableIsSet("NUVEK_BIN_DIR"))
             qputenv("NUVEK_BIN_DIR", NUVEK_BIN_DIR);
         qunsetenv("SSH_ASKPASS");
