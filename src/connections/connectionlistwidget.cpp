@@ -6,8 +6,14 @@
 #include "connections/connectioneditor.h"
 #include "connections/connectionfolders.h"
 #include "connections/connectionmodel.h"
+#include "connections/linkfailure.h"
 #include "connections/richtextdelegate.h"
+#include "link/askpasshandler.h"
+#include "link/jsonrpchandler.h"
+#include "link/operationstatusdialog.h"
 #include "link/questiondialog.h"
+#include "link/sshdevice.h"
+#include "sessions/sessionlistwidget.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -19,6 +25,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLocalServer>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -302,8 +309,36 @@ void ConnectionListWidget::removeConnection(const Connection &connection)
 
 void ConnectionListWidget::openConnection(const Connection &connection)
 {
-    // The link to the server (SSH client, JSON-RPC client, Sessions window) starts here.
-    Q_UNUSED(connection)
+    // The pieces of a link end together: when the SSH client ends, the device deletes
+    // itself with the JSON-RPC client and the askpass relay, and the Sessions window
+    // goes too; closing the Sessions window (or aborting the status dialog) closes the
+    // device; the first answer of the server program removes the status dialog.
+    auto *device = new SshDevice;
+    connect(device, &SshDevice::finished, device, &QObject::deleteLater);
+    auto *client = new JsonRpcHandler(device, device);
+    connect(device, &SshDevice::finished, device, [device, client] { reportLinkFailure(device, client); });
+    QLocalServer *askpassServer = createAskpassServer(device);
+
+    auto *window = new SessionListWidget(client);
+    connect(device, &SshDevice::finished, window, &QObject::deleteLater);
+    connect(device, &SshDevice::connected, window, &SessionListWidget::startUpdating);
+    window->setObjectName(windowKey(connection.uid(), QStringLiteral("SessionListWidget")));
+    window->setWindowTitle(tr("%1 (%2)").arg(connection.name(), connection.host()));
+
+    auto *statusDialog = new OperationStatusDialog(window);
+    connect(askpassServer, &QLocalServer::newConnection, statusDialog,
+            &OperationStatusDialog::handleNewAskpassConnections);
+    connect(window, &SessionListWidget::gotVersion, statusDialog, &QObject::deleteLater);
+    connect(statusDialog, &QDialog::rejected, window, &QWidget::close);
+
+    const QString command = connection.sci().isEmpty() ? QStringLiteral("nuvek2_sci") : connection.sci();
+    device->connectTo(connection.host(), connection.port(), connection.user(), command, connection.fips(),
+                      askpassServer->fullServerName());
+
+    window->show();
+    window->activateWindow();
+    registerWindow(window);
+    statusDialog->open();
 }
 
 void ConnectionListWidget::resortView()

@@ -1,0 +1,82 @@
+#include "connections/linkfailure.h"
+
+#include "app/errorbox.h"
+#include "link/jsonrpchandler.h"
+#include "link/sshdevice.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <initializer_list>
+
+namespace {
+
+const char Context[] = "ConnectionListWidget";
+
+bool containsAny(const QString &log, std::initializer_list<const char *> patterns)
+{
+    for (const char *pattern : patterns) {
+        if (log.contains(QLatin1String(pattern), Qt::CaseSensitive))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString linkFailureMessage(const QString &log, const QString &errorString, const QString &user,
+                           const QString &host)
+{
+    // The first case that matches wins: a missing server program is reported even when
+    // the log also shows a timeout, say.
+    if (containsAny(log, {"command not found", "not found", "error while loading shared libraries",
+                          "No such file or directory"})) {
+        return QCoreApplication::translate(Context,
+                                           "Unable to contact the server. Check that the server is "
+                                           "properly installed and that the SCI is accessible to "
+                                           "the user \"%1\".")
+            .arg(user);
+    }
+    if (containsAny(log, {"Too many authentication failures", "No more authentication methods to try"}))
+        return QCoreApplication::translate(Context, "Unable to authenticate the user \"%1\".").arg(user);
+    if (containsAny(log, {"Host does not exist", "no address associated with name",
+                          "Could not resolve hostname"})) {
+        return QCoreApplication::translate(
+                   Context, "The host \"%1\" was not recognized. Make sure the hostname is correct.")
+            .arg(host);
+    }
+    if (containsAny(log, {"Connection timed out", "Attempt to connect timed out"})) {
+        return QCoreApplication::translate(
+                   Context, "Unable to connect to the host \"%1\". The host may be down.")
+            .arg(host);
+    }
+    if (containsAny(log, {"plink: unknown option"})) {
+        return QCoreApplication::translate(
+                   Context, "The program \"%1\" failed to start. The %2 install may be corrupt.")
+            .arg(QStringLiteral("plink"), QCoreApplication::applicationName());
+    }
+    if (containsAny(log, {"ssh: illegal option"})) {
+        return QCoreApplication::translate(
+                   Context, "The program \"%1\" failed to start. Make sure a version of %2 is installed.")
+            .arg(QStringLiteral("ssh"), QStringLiteral("OpenSSH"));
+    }
+    return errorString;
+}
+
+QMessageBox *reportLinkFailure(SshDevice *device, JsonRpcHandler *client)
+{
+    if (!device)
+        return nullptr;
+    const QString problem =
+        QCoreApplication::translate(Context, "There was a problem with the connection.");
+    if (device->status()) {
+        // A clean end, unless the conversation itself broke down.
+        if (client && !client->isOk())
+            return showErrorBox(problem, client->errorString());
+        return nullptr;
+    }
+    const QString log = device->log().join(QLatin1Char('\n'));
+    return showErrorBox(problem,
+                        linkFailureMessage(log, device->errorString(), device->user(), device->host()),
+                        log);
+}

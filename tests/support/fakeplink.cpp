@@ -1,0 +1,53 @@
+#include "support/fakeplink.h"
+
+#include <QFile>
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+} // namespace
+
+FakePlink::FakePlink()
+{
+    m_hadBinDir = qEnvironmentVariableIsSet("NUVEK_BIN_DIR");
+    m_savedBinDir = qgetenv("NUVEK_BIN_DIR");
+    if (!m_dir.isValid())
+        return;
+    const QString script = m_dir.filePath(QStringLiteral("plink"));
+    m_valid = writeFile(script,
+                        "#!/bin/sh\n"
+                        "dir=$(dirname \"$0\")\n"
+                        "cat \"$dir/stderr\" >&2\n"
+                        "cat \"$dir/stdout\"\n"
+                        "sleep \"$(cat \"$dir/linger\")\"\n"
+                        "exit \"$(cat \"$dir/exitcode\")\"\n")
+        && QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // A user who cancels every question.
+    const QString askpass = m_dir.filePath(QStringLiteral("askpass"));
+    m_valid = m_valid && writeFile(askpass, "#!/bin/sh\nexit 1\n")
+        && QFile::setPermissions(askpass, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    setRun(QByteArray(), 0);
+    qputenv("NUVEK_BIN_DIR", QFile::encodeName(m_dir.path()));
+}
+
+FakePlink::~FakePlink()
+{
+    if (m_hadBinDir)
+        qputenv("NUVEK_BIN_DIR", m_savedBinDir);
+    else
+        qunsetenv("NUVEK_BIN_DIR");
+}
+
+void FakePlink::setRun(const QByteArray &standardError, int exitCode, const QByteArray &standardOutput,
+                       int lingerSeconds)
+{
+    m_valid = m_valid && writeFile(m_dir.filePath(QStringLiteral("stderr")), standardError)
+        && writeFile(m_dir.filePath(QStringLiteral("stdout")), standardOutput)
+        && writeFile(m_dir.filePath(QStringLiteral("linger")), QByteArray::number(lingerSeconds))
+        && writeFile(m_dir.filePath(QStringLiteral("exitcode")), QByteArray::number(exitCode));
+}
