@@ -1,0 +1,101 @@
+#include "rdp/rdpkeyboard.h"
+
+#include <QGuiApplication>
+
+#include <freerdp/locale/keyboard.h>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
+namespace {
+
+bool keyboardLoaded = false;
+
+}
+
+quint32 initRdpKeyboard(quint32 layoutId)
+{
+    keyboardLoaded = true;
+    return freerdp_keyboard_init(layoutId);
+}
+
+quint32 rdpScanCodeFromX11KeyCode(quint32 keyCode)
+{
+    // FreeRDP's table has 256 entries and does not check the index.
+    if (keyCode == 0 || keyCode > 255)
+        return 0;
+    if (!keyboardLoaded)
+        initRdpKeyboard(0);
+    return freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keyCode);
+}
+
+quint32 rdpScanCodeToSend(quint32 scanCode)
+{
+    switch (scanCode) {
+    case 0x145: // Num Lock
+        return 0x45;
+    case 0x136: // right Shift
+        return 0x36;
+    default:
+        return scanCode;
+    }
+}
+
+RdpKeyStroke rdpKeyStroke(quint32 scanCode, bool down)
+{
+    RdpKeyStroke stroke;
+    stroke.flags = down ? RdpKeyDown : RdpKeyRelease;
+    if (scanCode & 0x100)
+        stroke.flags |= RdpKeyExtended;
+    stroke.code = quint16(scanCode & 0xFF);
+    return stroke;
+}
+
+QVector<RdpKeyStroke> rdpKeyStrokesForX11Key(quint32 keyCode, bool down, bool autoRepeat)
+{
+    QVector<RdpKeyStroke> strokes;
+    if (autoRepeat && !down)
+        return strokes;
+    const quint32 scanCode = rdpScanCodeToSend(rdpScanCodeFromX11KeyCode(keyCode));
+    if (scanCode != 0)
+        strokes.append(rdpKeyStroke(scanCode, down));
+    return strokes;
+}
+
+quint32 x11LockFlags(const QByteArray &displayName)
+{
+    if (displayName.isEmpty())
+        return 0;
+    Display *display = XOpenDisplay(displayName.constData());
+    if (!display)
+        return 0;
+
+    static const struct
+    {
+        const char *name;
+        quint32 flag;
+    } indicators[] = {
+        {"Scroll Lock", RdpSyncScrollLock},
+        {"Num Lock", RdpSyncNumLock},
+        {"Caps Lock", RdpSyncCapsLock},
+        {"Kana", RdpSyncKanaLock},
+    };
+    quint32 flags = 0;
+    for (const auto &indicator : indicators) {
+        const Atom atom = XInternAtom(display, indicator.name, True);
+        Bool on = False;
+        if (atom != None
+            && XkbGetNamedIndicator(display, atom, nullptr, &on, nullptr, nullptr)
+            && on)
+            flags |= indicator.flag;
+    }
+    XCloseDisplay(display);
+    return flags;
+}
+
+quint32 localLockFlags()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return 0;
+    return x11LockFlags(qgetenv("DISPLAY"));
+}
