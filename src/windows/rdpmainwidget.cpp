@@ -85,11 +85,13 @@ void RdpMainWidget::setDesktopWidget(QWidget *w)
     scrollArea->setWidget(w);
     // Let the window take the size that shows the whole desktop, then let it shrink freely.
     const QSize hint = w->sizeHint();
-    scrollArea->setMinimumSize(hint);
-    scrollArea->setMaximumSize(hint);
-    layout()->activate();
-    scrollArea->setMinimumSize(0, 0);
-    scrollArea->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (hint.isValid()) {
+        scrollArea->setMinimumSize(hint);
+        scrollArea->setMaximumSize(hint);
+        layout()->activate();
+        scrollArea->setMinimumSize(0, 0);
+        scrollArea->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
     w->installEventFilter(this);
     w->setFocus(Qt::OtherFocusReason);
 }
