@@ -4,6 +4,7 @@
 #include "sessions/sessionlistwidget.h"
 #include "sessions/sessionmodel.h"
 #include "sessions/startsessiondialog.h"
+#include "support/errorboxes.h"
 #include "support/fakelink.h"
 
 #include <QApplication>
@@ -51,18 +52,6 @@ QStringList methods(const QList<QJsonObject> &requests)
     return names;
 }
 
-QList<QMessageBox *> errorBoxes()
-{
-    QList<QMessageBox *> boxes;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget)) {
-            if (box->isVisible())
-                boxes << box;
-        }
-    }
-    return boxes;
-}
-
 } // namespace
 
 class TestSessionListWidget : public QObject
@@ -90,7 +79,7 @@ private slots:
     {
         window.reset();
         link.reset();
-        qDeleteAll(errorBoxes());
+        qDeleteAll(visibleErrorBoxes());
     }
 
     void form()
@@ -134,7 +123,7 @@ private slots:
         link->server.replyError(requests.first().value("id").toString(),
                                 QJsonObject{{"code", -32601}, {"message", "no such method"}});
         QCOMPARE(gotVersion.count(), 1);
-        QVERIFY(errorBoxes().isEmpty());
+        QVERIFY(visibleErrorBoxes().isEmpty());
     }
 
     void rowsSortedByStartTime()
@@ -264,7 +253,7 @@ private slots:
         else
             link->server.replyResult(callId, reply);
         QCOMPARE(methods(link->server.takeRequests()), refreshed ? QStringList{"Nuvek.list"} : QStringList());
-        const QList<QMessageBox *> boxes = errorBoxes();
+        const QList<QMessageBox *> boxes = visibleErrorBoxes();
         QCOMPARE(boxes.size(), boxText.isEmpty() ? 0 : 1);
         if (!boxText.isEmpty())
             QCOMPARE(boxes.first()->text(), boxText);
@@ -311,8 +300,8 @@ private slots:
         QCOMPARE(methods(requests), QStringList{"Nuvek.terminate"});
         QCOMPARE(requests.first().value("params").toObject(), QJsonObject({{"id", "b"}}));
         link->server.replyError(requests.first().value("id").toString(), QJsonObject{{"message", "busy"}});
-        QCOMPARE(errorBoxes().size(), 1);
-        QCOMPARE(errorBoxes().first()->text(), QStringLiteral("Failed to terminate the session.<br><br>busy"));
+        QCOMPARE(visibleErrorBoxes().size(), 1);
+        QCOMPARE(visibleErrorBoxes().first()->text(), QStringLiteral("Failed to terminate the session.<br><br>busy"));
     }
 
     void rename()
@@ -422,7 +411,7 @@ private slots:
         else
             link->server.replyError(callId, error);
         QCOMPARE(methods(link->server.takeRequests()), followUp);
-        const QList<QMessageBox *> boxes = errorBoxes();
+        const QList<QMessageBox *> boxes = visibleErrorBoxes();
         QCOMPARE(boxes.size(), boxText.isEmpty() ? 0 : 1);
         if (!boxText.isEmpty())
             QCOMPARE(boxes.first()->text(), boxText);
@@ -474,7 +463,7 @@ private slots:
         window.reset();
         QVERIFY(link->handler.pendingIds().isEmpty());
         link->server.replyError(requests.first().value("id").toString(), QJsonObject{{"message", "late"}});
-        QVERIFY(errorBoxes().isEmpty());
+        QVERIFY(visibleErrorBoxes().isEmpty());
     }
 
     void closingClosesTheLink()
@@ -502,7 +491,7 @@ private slots:
         QFETCH(QString, text);
         QPointer<QMessageBox> box = SessionListWidget::reportRdpFinished(exitCode);
         QCOMPARE(bool(box), !text.isEmpty());
-        QCOMPARE(errorBoxes().size(), text.isEmpty() ? 0 : 1);
+        QCOMPARE(visibleErrorBoxes().size(), text.isEmpty() ? 0 : 1);
         if (box) {
             QCOMPARE(box->text(), text);
             QCOMPARE(box->windowTitle(), QStringLiteral("Nuvek Error"));

@@ -13,6 +13,7 @@
 #include "sessions/sessionmodel.h"
 #include "sessions/startsessiondialog.h"
 #include "sessions/windowmodewidget.h"
+#include "support/errorboxes.h"
 #include "support/sshdfixture.h"
 #include "support/testsupport.h"
 
@@ -72,26 +73,6 @@ int childProcesses(const QByteArray &name)
             ++count;
     }
     return count;
-}
-
-QList<QMessageBox *> errorBoxes()
-{
-    QList<QMessageBox *> boxes;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget)) {
-            if (box->isVisible())
-                boxes << box;
-        }
-    }
-    return boxes;
-}
-
-QString boxTexts()
-{
-    QStringList texts;
-    for (QMessageBox *box : errorBoxes())
-        texts << box->text() + QLatin1String("\n") + box->detailedText();
-    return texts.join(QLatin1String("\n----\n"));
 }
 
 // Every JSON-RPC request in a stream of NetStrings.
@@ -223,14 +204,14 @@ void TestSessionsFlow::cleanupTestCase()
     QTRY_COMPARE_WITH_TIMEOUT(childProcesses("plink"), 0, 10000);
     if (sshd && sshd->isRunning())
         terminateLeftovers();
-    qDeleteAll(errorBoxes());
+    qDeleteAll(visibleErrorBoxes());
     sshd.reset();
 }
 
 void TestSessionsFlow::cleanup()
 {
     if (QTest::currentTestFailed())
-        qWarning("boxes: %s", qPrintable(boxTexts()));
+        qWarning("boxes: %s", qPrintable(visibleErrorBoxTexts()));
 }
 
 Connection TestSessionsFlow::makeProfile(const QString &name, const QString &host, const QString &sci)
@@ -379,7 +360,7 @@ void TestSessionsFlow::oneLinkPerProfile()
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowTitle(), QStringLiteral("First (%1)").arg(sshd->host()));
     QVERIFY(window->findChild<OperationStatusDialog *>());
-    QVERIFY2(waitForLink(window), qPrintable(boxTexts()));
+    QVERIFY2(waitForLink(window), qPrintable(visibleErrorBoxTexts()));
     QCOMPARE(childProcesses("plink"), 1);
     // The server program was started under its default name, and asked for its version once.
     QCOMPARE(sentRequests("Nuvek.version").size(), 1);
@@ -411,7 +392,7 @@ void TestSessionsFlow::oneLinkPerProfile()
     QTest::qWait(500);
     QCOMPARE(childProcesses("plink"), 1);
     QCOMPARE(sentRequests("Nuvek.version").size(), 1);
-    QVERIFY(errorBoxes().isEmpty());
+    QVERIFY(visibleErrorBoxes().isEmpty());
 }
 
 void TestSessionsFlow::startSessions()
@@ -441,7 +422,7 @@ void TestSessionsFlow::startSessions()
 
     // The new rows come with a poll.
     QTRY_COMPARE_WITH_TIMEOUT(model(window)->rowCount(), 3, 30000);
-    QVERIFY2(errorBoxes().isEmpty(), qPrintable(boxTexts()));
+    QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
     QStringList ids;
     for (const Session &session : model(window)->sessions()) {
         ids << session.id;
@@ -471,7 +452,7 @@ void TestSessionsFlow::secondLinkListsTheSameSessions()
     SessionListWidget *window = sessionsWindow(second);
     QVERIFY(window);
     QVERIFY(window != sessionsWindow(first));
-    QVERIFY2(waitForLink(window), qPrintable(boxTexts()));
+    QVERIFY2(waitForLink(window), qPrintable(visibleErrorBoxTexts()));
     QCOMPARE(childProcesses("plink"), 2);
     QTRY_COMPARE_WITH_TIMEOUT(model(window)->sessions(), model(sessionsWindow(first))->sessions(), PollTimeout);
     QCOMPARE(model(window)->rowCount(), 3);
@@ -549,7 +530,7 @@ void TestSessionsFlow::disconnectAndConnect()
     QTRY_COMPARE_WITH_TIMEOUT(sentRequests("Nuvek.connect").size(), 1, 5000);
     QCOMPARE(sentRequests("Nuvek.connect").first().value("params").toObject(), QJsonObject({{"id", id}}));
     QTest::qWait(500);
-    QVERIFY2(errorBoxes().isEmpty(), qPrintable(boxTexts()));
+    QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
 }
 
 void TestSessionsFlow::serverError()
@@ -557,10 +538,10 @@ void TestSessionsFlow::serverError()
     SessionListWidget *window = sessionsWindow(first);
     QVERIFY(window);
     startSession(window, QString(3000, 'x'), "1024x768");
-    QTRY_COMPARE_WITH_TIMEOUT(errorBoxes().size(), 1, 10000);
-    QCOMPARE(errorBoxes().first()->text(),
+    QTRY_COMPARE_WITH_TIMEOUT(visibleErrorBoxes().size(), 1, 10000);
+    QCOMPARE(visibleErrorBoxes().first()->text(),
              QStringLiteral("Failed to start the session.<br><br>The command or the name is too long."));
-    qDeleteAll(errorBoxes());
+    qDeleteAll(visibleErrorBoxes());
 }
 
 void TestSessionsFlow::terminate()
@@ -591,7 +572,7 @@ void TestSessionsFlow::terminate()
     QCOMPARE(sentRequests("Nuvek.terminate").size(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(model(sessionsWindow(second))->rowCount(), 0, PollTimeout);
     QVERIFY(QDir(serverDataPath() + "/sessions").entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
-    QVERIFY2(errorBoxes().isEmpty(), qPrintable(boxTexts()));
+    QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
 }
 
 void TestSessionsFlow::closingTheWindowEndsTheLink()
@@ -604,7 +585,7 @@ void TestSessionsFlow::closingTheWindowEndsTheLink()
     QTRY_VERIFY_WITH_TIMEOUT(!window, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(childProcesses("plink"), links - 1, 10000);
     QTest::qWait(300);
-    QVERIFY2(errorBoxes().isEmpty(), qPrintable(boxTexts()));
+    QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
     // Activating the profile again opens a new link.
     activate(second);
     QVERIFY(sessionsWindow(second));
@@ -638,7 +619,7 @@ void TestSessionsFlow::failingLinks()
     QFETCH(QString, sci);
     QFETCH(bool, wrongPassword);
     QFETCH(QString, message);
-    qDeleteAll(errorBoxes());
+    qDeleteAll(visibleErrorBoxes());
     if (wrongPassword)
         sshd->removeClientKey();
     auto restoreKey = qScopeGuard([&] {
@@ -670,12 +651,12 @@ void TestSessionsFlow::failingLinks()
     }
     // The window goes with the link, and the box says why.
     QTRY_VERIFY_WITH_TIMEOUT(!window, LinkTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(errorBoxes().size(), 1, 5000);
-    QMessageBox *box = errorBoxes().first();
+    QTRY_COMPARE_WITH_TIMEOUT(visibleErrorBoxes().size(), 1, 5000);
+    QMessageBox *box = visibleErrorBoxes().first();
     QVERIFY2(box->text() == "There was a problem with the connection.<br><br>" + message,
              qPrintable(box->text() + "\n" + box->detailedText()));
     QVERIFY(!box->detailedText().isEmpty());
-    qDeleteAll(errorBoxes());
+    qDeleteAll(visibleErrorBoxes());
 }
 
 QTEST_MAIN(TestSessionsFlow)
