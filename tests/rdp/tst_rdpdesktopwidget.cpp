@@ -1,10 +1,33 @@
 #include "rdp/rdpdesktopwidget.h"
 #include "rdp/rdpkeyboard.h"
+#include "rdp/rdppointer.h"
+#include "windows/rdpmainwidget.h"
 
 #include "support/fakerdpsession.h"
 
 #include <QPainter>
 #include <QtTest>
+
+#include <freerdp/graphics.h>
+
+namespace {
+
+// Records the areas it is asked to paint.
+class PaintRecorder : public RdpDesktopWidget
+{
+public:
+    using RdpDesktopWidget::RdpDesktopWidget;
+    QRegion painted;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        painted += event->region();
+        RdpDesktopWidget::paintEvent(event);
+    }
+};
+
+} // namespace
 
 class TestRdpDesktopWidget : public QObject
 {
@@ -24,6 +47,8 @@ private slots:
     void deadKey();
     void focusSynchronizesLocks();
     void overlayClickAnimation();
+    void showRegionRepaintsLocalArea();
+    void pointerShapesBecomeCursors();
 
 private:
     static void fillPattern(QImage &image);
@@ -275,6 +300,77 @@ void TestRdpDesktopWidget::overlayClickAnimation()
     // A move in the middle of the animation ends it at its end value at once.
     widget.handleOverlayMouseEvent(QPoint(13, 10), 0);
     QCOMPARE(widget.overlayMouseClickRadius(), 0.0);
+}
+
+void TestRdpDesktopWidget::showRegionRepaintsLocalArea()
+{
+    FakeRdpSession session(2.0);
+    session.setFramebuffer(100, 100);
+    RdpMainWidget window(&session.context);
+    session.context.mainWidget = &window;
+    auto *widget = new PaintRecorder(&session.context);
+    widget->resize(widget->sizeHint());
+    window.setDesktopWidget(widget);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(20);
+    widget->painted = QRegion();
+
+    // Painted at once, without a pass of the event loop.
+    showRegion(&session.context, QRegion(QRect(QPoint(10, 10), QPoint(19, 19))));
+    QCOMPARE(widget->painted, QRegion(QRect(QPoint(20, 20), QPoint(39, 39))));
+
+    widget->painted = QRegion();
+    showRegion(&session.context, QRegion());
+    QVERIFY(widget->painted.isEmpty());
+    session.context.mainWidget = nullptr;
+}
+
+void TestRdpDesktopWidget::pointerShapesBecomeCursors()
+{
+    FakeRdpSession session;
+    session.setFramebuffer(64, 64);
+    RdpMainWidget window(&session.context);
+    session.context.mainWidget = &window;
+    auto *widget = new RdpDesktopWidget(&session.context);
+    window.setDesktopWidget(widget);
+
+    rdpContext *context = session.context.rdp();
+    rdpGraphics *graphics = graphics_new(context);
+    QVERIFY(graphics);
+    context->graphics = graphics;
+    registerRdpPointer(graphics);
+
+    quint32 colours[16 * 16];
+    std::fill(std::begin(colours), std::end(colours), 0xFF2040A0u);
+    quint8 andMask[16 * 2] = {};
+    rdpPointer *pointer = Pointer_Alloc(context);
+    QVERIFY(pointer);
+    pointer->xPos = 3;
+    pointer->yPos = 5;
+    pointer->width = 16;
+    pointer->height = 16;
+    pointer->xorBpp = 32;
+    pointer->xorMaskData = reinterpret_cast<BYTE *>(colours);
+    pointer->lengthXorMask = sizeof colours;
+    pointer->andMaskData = andMask;
+    pointer->lengthAndMask = sizeof andMask;
+    QVERIFY(pointer->New(context, pointer));
+    QVERIFY(pointer->Set(context, pointer));
+    QCOMPARE(widget->cursor().shape(), Qt::BitmapCursor);
+    QCOMPARE(widget->cursor().hotSpot(), QPoint(3, 5));
+    QCOMPARE(widget->cursor().pixmap().toImage().pixel(8, 8), 0xFF2040A0u);
+
+    // Hiding or resetting the pointer keeps the last shape.
+    QVERIFY(pointer->SetNull(context));
+    QVERIFY(pointer->SetDefault(context));
+    QCOMPARE(widget->cursor().shape(), Qt::BitmapCursor);
+
+    pointer->Free(context, pointer);
+    free(pointer);
+    context->graphics = nullptr;
+    graphics_free(graphics);
+    session.context.mainWidget = nullptr;
 }
 
 QTEST_MAIN(TestRdpDesktopWidget)
