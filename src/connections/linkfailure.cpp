@@ -24,12 +24,24 @@ bool containsAny(const QString &log, std::initializer_list<const char *> pattern
 
 } // namespace
 
-QString linkFailureMessage(const QString &log, const QString &errorString, const QString &user,
+QString linkFailureMessage(const QStringList &log, const QString &errorString, const QString &user,
                            const QString &host)
 {
+    // The SSH client's own verbose lines say nothing about why the link failed, but
+    // some of them look as if they did: OpenSSH reports every known-hosts file it does
+    // not find with "No such file or directory". They are left out of the search.
+    QStringList lines;
+    for (const QString &entry : log) {
+        for (const QString &line : entry.split(QLatin1Char('\n'))) {
+            if (!line.startsWith(QLatin1String("debug")))
+                lines << line;
+        }
+    }
+    const QString text = lines.join(QLatin1Char('\n'));
+
     // The first case that matches wins: a missing server program is reported even when
     // the log also shows a timeout, say.
-    if (containsAny(log, {"command not found", "not found", "error while loading shared libraries",
+    if (containsAny(text, {"command not found", "not found", "error while loading shared libraries",
                           "No such file or directory"})) {
         return QCoreApplication::translate(Context,
                                            "Unable to contact the server. Check that the server is "
@@ -37,25 +49,25 @@ QString linkFailureMessage(const QString &log, const QString &errorString, const
                                            "the user \"%1\".")
             .arg(user);
     }
-    if (containsAny(log, {"Too many authentication failures", "No more authentication methods to try"}))
+    if (containsAny(text, {"Too many authentication failures", "No more authentication methods to try"}))
         return QCoreApplication::translate(Context, "Unable to authenticate the user \"%1\".").arg(user);
-    if (containsAny(log, {"Host does not exist", "no address associated with name",
+    if (containsAny(text, {"Host does not exist", "no address associated with name",
                           "Could not resolve hostname"})) {
         return QCoreApplication::translate(
                    Context, "The host \"%1\" was not recognized. Make sure the hostname is correct.")
             .arg(host);
     }
-    if (containsAny(log, {"Connection timed out", "Attempt to connect timed out"})) {
+    if (containsAny(text, {"Connection timed out", "Attempt to connect timed out"})) {
         return QCoreApplication::translate(
                    Context, "Unable to connect to the host \"%1\". The host may be down.")
             .arg(host);
     }
-    if (containsAny(log, {"plink: unknown option"})) {
+    if (containsAny(text, {"plink: unknown option"})) {
         return QCoreApplication::translate(
                    Context, "The program \"%1\" failed to start. The %2 install may be corrupt.")
             .arg(QStringLiteral("plink"), QCoreApplication::applicationName());
     }
-    if (containsAny(log, {"ssh: illegal option"})) {
+    if (containsAny(text, {"ssh: illegal option"})) {
         return QCoreApplication::translate(
                    Context, "The program \"%1\" failed to start. Make sure a version of %2 is installed.")
             .arg(QStringLiteral("ssh"), QStringLiteral("OpenSSH"));
@@ -75,8 +87,8 @@ QMessageBox *reportLinkFailure(SshDevice *device, JsonRpcHandler *client)
             return showErrorBox(problem, client->errorString());
         return nullptr;
     }
-    const QString log = device->log().join(QLatin1Char('\n'));
+    const QStringList log = device->log();
     return showErrorBox(problem,
                         linkFailureMessage(log, device->errorString(), device->user(), device->host()),
-                        log);
+                        log.join(QLatin1Char('\n')));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class JsonRpcHandler;
 class QMessageBox;
@@ -13,7 +14,8 @@ class SshDevice;
 // Returns the box shown, or null.
 QMessageBox *reportLinkFailure(SshDevice *device, JsonRpcHandler *client);
 
-// The message for a failed link whose SSH log is `log`: the first known failure found
-// in the log, else `errorString` as it is. `user` and `host` are those of the link.
-QString linkFailureMessage(const QString &log, const QString &errorString, const QString &user,
+// The message for a failed link whose SSH log holds the entries `log`: the first
+// known failure found in the log (the SSH client's own "debug" lines aside), else
+// `errorString` as it is. `user` and `host` are those of the link.
+QString linkFailureMessage(const QStringList &log, const QString &errorString, const QString &user,
                            const QString &host);

@@ -95,6 +95,16 @@ private slots:
         QTest::newRow("ssh option") << QByteArray("ssh: illegal option -- G\n")
                                     << QStringLiteral("The program \"ssh\" failed to start. Make sure a version of "
                                                       "OpenSSH is installed.");
+        // OpenSSH's verbose lines name the known-hosts files it does not find; that is
+        // no missing server program.
+        QTest::newRow("client's verbose lines")
+            << QByteArray("debug1: load_hostkeys: fopen /home/alice/.ssh/known_hosts2: No such file or directory\n"
+                          "debug1: identity file not found\n"
+                          "No more authentication methods to try\n")
+            << authMessage(user);
+        QTest::newRow("only verbose lines")
+            << QByteArray("debug1: load_hostkeys: fopen /etc/ssh/ssh_known_hosts: No such file or directory\n")
+            << plainError;
         QTest::newRow("patterns are case-sensitive") << QByteArray("COMMAND NOT FOUND\nconnection TIMED OUT\n")
                                                      << plainError;
         QTest::newRow("nothing known") << QByteArray("Connection refused\n") << plainError;
