@@ -1,0 +1,544 @@
+#include "rdp/rdpinstance.h"
+
+#include "rdp/rdpchannelprovider.h"
+#include "rdp/rdpclipboardbridge.h"
+#include "rdp/rdpcoordinates.h"
+#include "rdp/rdpdesktopwidget.h"
+#include "rdp/rdppointer.h"
+#include "rdp/rdpsettings.h"
+#include "rdp/rdpworkerthread.h"
+#include "windows/rdpmainwidget.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <freerdp/cache/pointer.h>
+#include <freerdp/codec/color.h>
+#include <freerdp/channels/channels.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/client/rail.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/rail.h>
+#include <winpr/synch.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include <sys/socket.h>
+
+namespace {
+
+// Exit reasons of our own.
+const quint32 ReasonConnectFailed = 131;
+const quint32 ReasonWaitFailed = 255;
+
+const DWORD WaitTimeoutMs = 1000;
+
+// Client entry points: FreeRDP does the rest of the context's life.
+BOOL globalInit() { return TRUE; }
+void globalUninit() {}
+int clientStart(rdpContext *) { return 0; }
+int clientStop(rdpContext *) { return 0; }
+
+bool isRemoteApplication(const RdpContext *context)
+{
+    return freerdp_settings_get_bool(context->settings(), FreeRDP_RemoteApplicationMode);
+}
+
+// The framebuffer of the software GDI as an image, without copying.
+QImage framebufferImage(const rdpGdi *gdi)
+{
+    if (!gdi || !gdi->primary_buffer)
+        return QImage();
+    QImage::Format format = QImage::Format_RGB32;
+    switch (GetBitsPerPixel(gdi->dstFormat)) {
+    case 16:
+        format = QImage::Format_RGB16;
+        break;
+    case 24:
+        format = QImage::Format_RGB888;
+        break;
+    default:
+        break;
+    }
+    return QImage(gdi->primary_buffer, int(gdi->width), int(gdi->height), int(gdi->stride),
+                  format);
+}
+
+// The RemoteApp channel's answer to the server's system parameters: our work area is the
+// whole remote desktop, full-window drag is off and there is no high-contrast scheme.
+UINT onRailServerSystemParam(RailClientContext *rail, const RAIL_SYSPARAM_ORDER *order)
+{
+    auto *context = rail ? static_cast<RdpContext *>(rail->custom) : nullptr;
+    if (!context || !order || !rail->ClientSystemParam)
+        return CHANNEL_RC_OK;
+    RAIL_SYSPARAM_ORDER answer = *order;
+    const UINT32 width = freerdp_settings_get_uint32(context->settings(), FreeRDP_DesktopWidth);
+    const UINT32 height = freerdp_settings_get_uint32(context->settings(), FreeRDP_DesktopHeight);
+    answer.workArea.left = 0;
+    answer.workArea.top = 0;
+    answer.workArea.right = UINT16(qMin<UINT32>(width, 0xFFFF));
+    answer.workArea.bottom = UINT16(qMin<UINT32>(height, 0xFFFF));
+    answer.dragFullWindows = FALSE;
+    answer.highContrast.colorSchemeLength = 0;
+    answer.highContrast.colorScheme.length = 0;
+    answer.highContrast.colorScheme.string = nullptr;
+    return rail->ClientSystemParam(rail, &answer);
+}
+
+// Shuts down the sockets of a connection that is still being made, so that a read blocked in
+// freerdp_connect returns at once.
+void interruptTransport(freerdp *instance)
+{
+    void *readFds[64] = {};
+    void *writeFds[64] = {};
+    int readCount = 0;
+    int writeCount = 0;
+    if (!freerdp_get_fds(instance, readFds, &readCount, writeFds, &writeCount))
+        return;
+    for (int i = 0; i < qMin(readCount, 64); ++i) {
+        const int fd = int(reinterpret_cast<intptr_t>(readFds[i]));
+        int type = 0;
+        socklen_t length = sizeof(type);
+        if (fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0)
+            shutdown(fd, SHUT_RDWR);
+    }
+}
+
+} // namespace
+
+RdpInstance::RdpInstance(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<QList<ulong>>("QList<ulong>");
+    clipboard = new RdpClipboardBridge(
+        [this]() { return context ? context->cliprdrClient : nullptr; }, this);
+}
+
+RdpInstance::~RdpInstance()
+{
+    teardown(0);
+}
+
+bool RdpInstance::connectToSession(const QString &host, quint16 port, const QString &user,
+                                   const QString &password, quint16 tunnelPort,
+                                   const QString &mode, const QString &title, bool direct,
+                                   const QVariantMap &params)
+{
+    if (context)
+        return true;
+    this->params = params;
+    this->title = title;
+
+    RDP_CLIENT_ENTRY_POINTS entryPoints;
+    std::memset(&entryPoints, 0, sizeof(entryPoints));
+    entryPoints.Size = sizeof(entryPoints);
+    entryPoints.Version = RDP_CLIENT_INTERFACE_VERSION;
+    entryPoints.GlobalInit = globalInit;
+    entryPoints.GlobalUninit = globalUninit;
+    entryPoints.ContextSize = sizeof(RdpContext);
+    entryPoints.ClientNew = clientNew;
+    entryPoints.ClientFree = clientFree;
+    entryPoints.ClientStart = clientStart;
+    entryPoints.ClientStop = clientStop;
+
+    rdpContext *rdp = freerdp_client_context_new(&entryPoints);
+    if (!rdp) {
+        // Nothing to tear down; report it like any failed connection, after returning.
+        m_exitCode = rdpExitCodeForReason(ReasonConnectFailed);
+        QMetaObject::invokeMethod(this, "finished", Qt::QueuedConnection);
+        return true;
+    }
+    context = RdpContext::from(rdp);
+    context->instance = this;
+
+    const RdpZoom zoom = rdpStoredZoom(params.value(QStringLiteral("SessionId")).toString());
+    context->localToRemoteScale = zoom.localToRemote;
+    context->remoteToLocalScale = zoom.remoteToLocal;
+
+    RdpConnectOptions options;
+    options.host = host;
+    options.port = port;
+    options.user = user;
+    options.password = password;
+    options.tunnelPort = tunnelPort;
+    options.mode = mode;
+    options.title = title;
+    options.direct = direct;
+    options.keyboardLayout = localKeyboardLayout();
+    options.remoteDesktopSize = remoteDesktopRect(context).size();
+    rdpSettings *settings = context->settings();
+    if (!applyRdpSettings(settings, options))
+        qWarning("RdpInstance: FreeRDP refused a connection setting");
+
+    // FreeRDP's clients ("rail" in remote-application mode, "cliprdr" for the clipboard),
+    // then ours.
+    registerRdpChannelProvider();
+    if (!freerdp_client_load_addins(rdp->channels, settings))
+        qWarning("RdpInstance: FreeRDP could not load its channel clients");
+    // Rootless sessions get no oxdesk or oxshare, desktop sessions no oxrail.
+    const bool remoteApplication =
+        freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode);
+    const char *const rootlessChannels[] = {"oxrail", "oxcfg"};
+    const char *const desktopChannels[] = {"oxdesk", "oxshare", "oxcfg"};
+    const auto loadOwn = [rdp, settings](const char *name) {
+        // A channel whose client is not built in is skipped.
+        if (PVIRTUALCHANNELENTRY entry =
+                rdpChannelProvider(name, nullptr, nullptr, FREERDP_ADDIN_CHANNEL_STATIC))
+            freerdp_channels_client_load(rdp->channels, settings, entry, nullptr);
+    };
+    if (remoteApplication) {
+        for (const char *name : rootlessChannels)
+            loadOwn(name);
+    } else {
+        for (const char *name : desktopChannels)
+            loadOwn(name);
+    }
+
+    worker = new RdpWorkerThread(this);
+    connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
+    freerdp *instance = context->freerdpInstance();
+    worker->post([instance]() { return QVariant(freerdp_connect(instance) ? 1 : 0); });
+    return true;
+}
+
+void RdpInstance::createDesktopWindow()
+{
+    const int width = int(freerdp_settings_get_uint32(context->settings(), FreeRDP_DesktopWidth));
+    const int height = int(freerdp_settings_get_uint32(context->settings(), FreeRDP_DesktopHeight));
+    auto *desktop = new RdpDesktopWidget(context);
+    desktop->resize(toLocalRect(context, QRect(0, 0, width, height)).size());
+
+    auto *window = new RdpMainWidget(context);
+    window->setDesktopWidget(desktop);
+    window->setWindowTitle(title);
+    if (freerdp_settings_get_bool(context->settings(), FreeRDP_Fullscreen))
+        window->enterFullScreen();
+    else
+        window->show();
+    window->activateWindow();
+    context->mainWidget = window;
+
+    window->setResizeMode(false);
+    window->setResizeEnabled(context->oxdeskClient != nullptr);
+    // The sharing dialog is made here once it exists (it needs the sharing channel).
+    window->setSharingEnabled(context->oxshareClient != nullptr);
+}
+
+void RdpInstance::destroyWindows()
+{
+    if (context->railWindows) {
+        // The rootless windows themselves are deleted here once they exist.
+        delete context->railWindows;
+        context->railWindows = nullptr;
+        delete context->railZOrder;
+        context->railZOrder = nullptr;
+        context->railFocusWindow = nullptr;
+    }
+    delete context->mainWidget;
+    context->mainWidget = nullptr;
+}
+
+void RdpInstance::resizeDesktop(const QSize &size)
+{
+    if (context && context->mainWidget) {
+        if (QWidget *desktop = context->mainWidget->desktopWidget())
+            desktop->resize(toLocalRect(context, QRect(QPoint(0, 0), size)).size());
+    }
+    emit desktopResized(size);
+}
+
+void RdpInstance::quit()
+{
+    // Never from inside FreeRDP's own processing: finish that first.
+    if (processing) {
+        QMetaObject::invokeMethod(this, "quit", Qt::QueuedConnection);
+        return;
+    }
+    teardown(0);
+}
+
+void RdpInstance::connectFinished(const QVariant &result)
+{
+    if (!context)
+        return;
+    if (result.toInt() == 0) {
+        teardown(ReasonConnectFailed);
+        return;
+    }
+
+    if (isRemoteApplication(context)) {
+        context->railWindows = new QMap<quint32, RdpRailWidget *>;
+        context->railZOrder = new QList<RdpRailWidget *>;
+        context->railFocusWindow = nullptr;
+    } else {
+        createDesktopWindow();
+    }
+    // The options dialog of the session is made here once it exists.
+
+    context->frameInProgress = 0;
+    context->pendingRegion = new QRegion;
+
+    m_connected = true;
+    disconnect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
+    connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::waitFinished);
+    quitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    postWait();
+    emit connected();
+}
+
+void RdpInstance::postWait()
+{
+    rdpContext *rdp = context->rdp();
+    HANDLE quit = quitEvent;
+    worker->post([rdp, quit]() {
+        HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+        handles[0] = quit;
+        const DWORD count = freerdp_get_event_handles(rdp, handles + 1, MAXIMUM_WAIT_OBJECTS - 1);
+        if (count == 0)
+            return QVariant(quint32(WAIT_FAILED));
+        return QVariant(quint32(WaitForMultipleObjects(count + 1, handles, FALSE, WaitTimeoutMs)));
+    });
+}
+
+void RdpInstance::waitFinished(const QVariant &result)
+{
+    if (!context || !m_connected)
+        return;
+    if (result.toUInt() == WAIT_FAILED) {
+        teardown(ReasonWaitFailed);
+        return;
+    }
+    processing = true;
+    const bool ok = freerdp_check_event_handles(context->rdp());
+    processing = false;
+    if (!context)
+        return;
+    freerdp *instance = context->freerdpInstance();
+    if (!ok || freerdp_shall_disconnect(instance)) {
+        teardown(freerdp_error_info(instance));
+        return;
+    }
+    postWait();
+}
+
+void RdpInstance::teardown(quint32 reason)
+{
+    if (!context)
+        return;
+    freerdp *instance = context->freerdpInstance();
+
+    if (m_connected) {
+        SetEvent(quitEvent);
+        disconnect(worker, nullptr, this, nullptr);
+        delete worker;
+        worker = nullptr;
+        CloseHandle(quitEvent);
+        quitEvent = nullptr;
+        delete context->pendingRegion;
+        context->pendingRegion = nullptr;
+        destroyWindows();
+        freerdp_disconnect(instance);
+    } else if (worker) {
+        // Still connecting: make freerdp_connect give up, then wait for it. A server that
+        // accepted and stays silent would keep its blocking reads waiting for ever, so the
+        // connection's sockets are shut down as well.
+        freerdp_abort_connect(instance);
+        interruptTransport(instance);
+        disconnect(worker, nullptr, this, nullptr);
+        delete worker;
+        worker = nullptr;
+    }
+
+    clipboard->reset();
+    m_exitCode = rdpExitCodeForReason(reason);
+    m_connected = false;
+
+    gdi_free(instance);
+    freerdp_client_context_free(context->rdp());
+    context = nullptr;
+    emit finished();
+}
+
+void RdpInstance::showRegion(const QRegion &remoteRegion)
+{
+    if (remoteRegion.isEmpty())
+        return;
+    ::showRegion(context, remoteRegion);
+    emit regionUpdated(remoteRegion);
+}
+
+// Clipboard: the channel's callbacks arrive here queued, the bridge does the work.
+void RdpInstance::handleCliprdrMonitorReady() { clipboard->handleMonitorReady(); }
+
+void RdpInstance::handleCliprdrServerFormatList(const QList<ulong> &formatIds)
+{
+    clipboard->handleServerFormatList(formatIds);
+}
+
+void RdpInstance::handleCliprdrServerFormatDataRequest(ulong formatId)
+{
+    clipboard->handleServerFormatDataRequest(formatId);
+}
+
+void RdpInstance::handleCliprdrServerFormatDataResponse(const QByteArray &data)
+{
+    clipboard->handleServerFormatDataResponse(data);
+}
+
+
+// FreeRDP's callbacks.
+
+BOOL RdpInstance::clientNew(freerdp *instance, rdpContext *)
+{
+    instance->PreConnect = preConnect;
+    instance->PostConnect = postConnect;
+    // The channel manager is made and freed with the context by FreeRDP itself.
+    return TRUE;
+}
+
+void RdpInstance::clientFree(freerdp *, rdpContext *) {}
+
+BOOL RdpInstance::preConnect(freerdp *instance)
+{
+    rdpSettings *settings = instance->settings;
+    BYTE *orders = settings->OrderSupport;
+    const bool bitmapCache = freerdp_settings_get_bool(settings, FreeRDP_BitmapCacheEnabled);
+    for (int index : {NEG_DSTBLT_INDEX, NEG_PATBLT_INDEX, NEG_SCRBLT_INDEX, NEG_MEM3BLT_INDEX,
+                      NEG_LINETO_INDEX, NEG_OPAQUE_RECT_INDEX, NEG_MULTIOPAQUERECT_INDEX,
+                      NEG_FAST_INDEX_INDEX, NEG_POLYLINE_INDEX, NEG_FAST_GLYPH_INDEX,
+                      NEG_GLYPH_INDEX_INDEX})
+        orders[index] = TRUE;
+    orders[NEG_MEMBLT_INDEX] = bitmapCache ? TRUE : FALSE;
+    orders[NEG_MEMBLT_V2_INDEX] = bitmapCache ? TRUE : FALSE;
+    for (int index : {NEG_DRAWNINEGRID_INDEX, NEG_MULTI_DRAWNINEGRID_INDEX, NEG_SAVEBITMAP_INDEX,
+                      NEG_MEM3BLT_V2_INDEX, NEG_MULTIDSTBLT_INDEX, NEG_MULTIPATBLT_INDEX,
+                      NEG_MULTISCRBLT_INDEX, NEG_POLYGON_SC_INDEX, NEG_POLYGON_CB_INDEX,
+                      NEG_ELLIPSE_SC_INDEX, NEG_ELLIPSE_CB_INDEX})
+        orders[index] = FALSE;
+
+    PubSub_SubscribeChannelConnected(instance->context->pubSub, onChannelConnected);
+    PubSub_SubscribeChannelDisconnected(instance->context->pubSub, onChannelDisconnected);
+    // FreeRDP runs the channel manager's own pre-connect step after this.
+    return TRUE;
+}
+
+BOOL RdpInstance::postConnect(freerdp *instance)
+{
+    // BGRX in memory is what QImage::Format_RGB32 reads on a little-endian machine.
+    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
+        return FALSE;
+    rdpUpdate *update = instance->update;
+    update->BeginPaint = onBeginPaint;
+    update->EndPaint = onEndPaint;
+    update->DesktopResize = onDesktopResize;
+    update->SurfaceFrameMarker = onSurfaceFrameMarker;
+    pointer_cache_register_callbacks(update);
+    registerRdpPointer(instance->context->graphics);
+    return TRUE;
+}
+
+void RdpInstance::onChannelConnected(void *ctx, ChannelConnectedEventArgs *e)
+{
+    auto *context = static_cast<RdpContext *>(ctx);
+    if (!context || !e || !e->name)
+        return;
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0) {
+        context->cliprdrClient = static_cast<CliprdrClientContext *>(e->pInterface);
+        RdpClipboardBridge::installCallbacks(context->cliprdrClient, context);
+    } else if (std::strcmp(e->name, RAIL_SVC_CHANNEL_NAME) == 0) {
+        context->railClient = static_cast<RailClientContext *>(e->pInterface);
+        if (context->railClient) {
+            context->railClient->custom = context;
+            context->railClient->ServerSystemParam = onRailServerSystemParam;
+            // The window orders are handled by the rootless windows once they exist.
+        }
+    }
+    // Our own channels report here once their clients are built in.
+}
+
+void RdpInstance::onChannelDisconnected(void *ctx, ChannelDisconnectedEventArgs *e)
+{
+    auto *context = static_cast<RdpContext *>(ctx);
+    if (!context || !e || !e->name)
+        return;
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+        context->cliprdrClient = nullptr;
+    else if (std::strcmp(e->name, RAIL_SVC_CHANNEL_NAME) == 0)
+        context->railClient = nullptr;
+}
+
+BOOL RdpInstance::onBeginPaint(rdpContext *rdp)
+{
+    rdpGdi *gdi = rdp->gdi;
+    if (!gdi || !gdi->primary || !gdi->primary->hdc || !gdi->primary->hdc->hwnd)
+        return TRUE;
+    HGDI_WND hwnd = gdi->primary->hdc->hwnd;
+    hwnd->invalid->null = TRUE;
+    hwnd->ninvalid = 0;
+    return TRUE;
+}
+
+BOOL RdpInstance::onEndPaint(rdpContext *rdp)
+{
+    rdpGdi *gdi = rdp->gdi;
+    if (!gdi || !gdi->primary || !gdi->primary->hdc || !gdi->primary->hdc->hwnd)
+        return TRUE;
+    HGDI_WND hwnd = gdi->primary->hdc->hwnd;
+    if (hwnd->invalid->null || hwnd->ninvalid <= 0)
+        return TRUE;
+    QRegion region;
+    for (INT32 i = 0; i < hwnd->ninvalid; ++i) {
+        const GDI_RGN &r = hwnd->cinvalid[i];
+        if (r.w > 0 && r.h > 0)
+            region += QRect(r.x, r.y, r.w, r.h);
+    }
+    RdpContext *context = RdpContext::from(rdp);
+    if (context->frameInProgress && context->pendingRegion)
+        *context->pendingRegion += region;
+    else if (context->instance)
+        context->instance->showRegion(region);
+    return TRUE;
+}
+
+BOOL RdpInstance::onSurfaceFrameMarker(rdpContext *rdp, const SURFACE_FRAME_MARKER *marker)
+{
+    RdpContext *context = RdpContext::from(rdp);
+    if (!marker)
+        return TRUE;
+    if (marker->frameAction == SURFACECMD_FRAMEACTION_BEGIN) {
+        context->frameInProgress = 1;
+    } else if (marker->frameAction == SURFACECMD_FRAMEACTION_END) {
+        context->frameInProgress = 0;
+        if (freerdp_settings_get_uint32(rdp->settings, FreeRDP_FrameAcknowledge) > 0
+            && rdp->update->SurfaceFrameAcknowledge)
+            rdp->update->SurfaceFrameAcknowledge(rdp, marker->frameId);
+        if (context->pendingRegion) {
+            const QRegion region = *context->pendingRegion;
+            *context->pendingRegion = QRegion();
+            if (context->instance)
+                context->instance->showRegion(region);
+        }
+    }
+    return TRUE;
+}
+
+BOOL RdpInstance::onDesktopResize(rdpContext *rdp)
+{
+    RdpContext *context = RdpContext::from(rdp);
+    rdpGdi *gdi = rdp->gdi;
+    if (!gdi)
+        return FALSE;
+    const QImage before = framebufferImage(gdi).copy();
+    const UINT32 width = freerdp_settings_get_uint32(rdp->settings, FreeRDP_DesktopWidth);
+    const UINT32 height = freerdp_settings_get_uint32(rdp->settings, FreeRDP_DesktopHeight);
+    if (!gdi_resize(gdi, width, height))
+        return FALSE;
+    QImage after = framebufferImage(gdi);
+    if (!before.isNull() && !after.isNull()) {
+        QPainter painter(&after);
+        painter.drawImage(0, 0, before);
+    }
+    if (!isRemoteApplication(context) && context->instance)
+        context->instance->resizeDesktop(QSize(int(width), int(height)));
+    return TRUE;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QRegion>
+#include <QSize>
+#include <QVariant>
+#include <QVariantMap>
+
+#include "rdp/rdpcontext.h"
+
+#include <freerdp/event.h>
+
+class RdpClipboardBridge;
+class RdpWorkerThread;
+
+// One remote-display connection to a session. It owns FreeRDP's client context, configures
+// it, loads the channel clients and connects on its worker thread; then it keeps the
+// connection alive: the worker thread only waits on FreeRDP's event handles, and every
+// result is handled here, on the GUI thread. When the connection ends it tears everything
+// down and emits finished(); exitCode() tells why.
+class RdpInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RdpInstance(QObject *parent = nullptr);
+    ~RdpInstance() override;
+
+    // Starts connecting; always true (a second call on a running instance changes nothing).
+    // mode: "rootless", "fullscreen" or a geometry "WxH". tunnelPort: the local SOCKS port
+    // of the SSH link, 0 for none. direct: straight to host:port with TLS.
+    bool connectToSession(const QString &host, quint16 port, const QString &user,
+                          const QString &password, quint16 tunnelPort, const QString &mode,
+                          const QString &title, bool direct, const QVariantMap &params);
+
+    int exitCode() const { return m_exitCode; }
+    bool isConnected() const { return m_connected; }
+    QVariantMap parameters() const { return params; }
+
+    // The session context shared by the session's windows; null while idle.
+    RdpContext *sessionContext() const { return context; }
+
+signals:
+    void connected();
+    void finished();
+
+    // For observers, after the session's windows were updated: a changed part of the remote
+    // framebuffer (remote coordinates; once per frame when the server sends frame markers),
+    // and a new remote desktop size.
+    void regionUpdated(const QRegion &remoteRegion);
+    void desktopResized(const QSize &size);
+
+public slots:
+    void quit();
+
+private slots:
+    void connectFinished(const QVariant &result);
+    void waitFinished(const QVariant &result);
+
+    void handleCliprdrMonitorReady();
+    void handleCliprdrServerFormatList(const QList<ulong> &formatIds);
+    void handleCliprdrServerFormatDataRequest(ulong formatId);
+    void handleCliprdrServerFormatDataResponse(const QByteArray &data);
+    // Local clipboard changes go to the bridge directly (RdpClipboardBridge::sendDataFormats).
+
+private:
+    void teardown(quint32 reason);
+    void createDesktopWindow();
+    void destroyWindows();
+    void resizeDesktop(const QSize &size);
+    void postWait();
+    void showRegion(const QRegion &remoteRegion);
+
+    // FreeRDP's callbacks.
+    static BOOL clientNew(freerdp *instance, rdpContext *context);
+    static void clientFree(freerdp *instance, rdpContext *context);
+    static BOOL preConnect(freerdp *instance);
+    static BOOL postConnect(freerdp *instance);
+    static void onChannelConnected(void *context, ChannelConnectedEventArgs *e);
+    static void onChannelDisconnected(void *context, ChannelDisconnectedEventArgs *e);
+    static BOOL onBeginPaint(rdpContext *context);
+    static BOOL onEndPaint(rdpContext *context);
+    static BOOL onDesktopResize(rdpContext *context);
+    static BOOL onSurfaceFrameMarker(rdpContext *context, const SURFACE_FRAME_MARKER *marker);
+
+    QVariantMap params;
+    RdpContext *context = nullptr;
+    bool m_connected = false;
+    int m_exitCode = 0;
+    RdpWorkerThread *worker = nullptr;
+    HANDLE quitEvent = nullptr;
+    RdpClipboardBridge *clipboard = nullptr;
+
+    QString title;
+    bool processing = false;  // inside FreeRDP's event processing
+};

@@ -1,0 +1,380 @@
+#include "rdp/rdpclipboardbridge.h"
+
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <freerdp/channels/cliprdr.h>
+
+namespace {
+
+// What the bridge sent through the channel client, in order.
+struct Sent
+{
+    QString kind;              // "caps", "formats", "listResponse", "request", "response"
+    quint32 flags = 0;
+    QList<quint32> values;     // format ids, requested format, capability fields
+    QByteArray data;
+};
+
+struct Recorder
+{
+    QList<Sent> sent;
+};
+
+Recorder *recorderOf(CliprdrClientContext *c) { return static_cast<Recorder *>(c->handle); }
+
+UINT recordCaps(CliprdrClientContext *c, const CLIPRDR_CAPABILITIES *caps)
+{
+    Sent s;
+    s.kind = QStringLiteral("caps");
+    s.values << caps->cCapabilitiesSets;
+    const auto *general = reinterpret_cast<const CLIPRDR_GENERAL_CAPABILITY_SET *>(
+        caps->capabilitySets);
+    s.values << general->capabilitySetType << general->capabilitySetLength << general->version
+             << general->generalFlags;
+    recorderOf(c)->sent << s;
+    return CHANNEL_RC_OK;
+}
+
+UINT recordFormatList(CliprdrClientContext *c, const CLIPRDR_FORMAT_LIST *list)
+{
+    Sent s;
+    s.kind = QStringLiteral("formats");
+    for (UINT32 i = 0; i < list->numFormats; ++i) {
+        s.values << list->formats[i].formatId;
+        if (list->formats[i].formatName)
+            s.data += list->formats[i].formatName;
+    }
+    recorderOf(c)->sent << s;
+    return CHANNEL_RC_OK;
+}
+
+UINT recordListResponse(CliprdrClientContext *c, const CLIPRDR_FORMAT_LIST_RESPONSE *r)
+{
+    Sent s;
+    s.kind = QStringLiteral("listResponse");
+    s.flags = r->msgFlags;
+    recorderOf(c)->sent << s;
+    return CHANNEL_RC_OK;
+}
+
+UINT recordRequest(CliprdrClientContext *c, const CLIPRDR_FORMAT_DATA_REQUEST *r)
+{
+    Sent s;
+    s.kind = QStringLiteral("request");
+    s.values << r->requestedFormatId;
+    recorderOf(c)->sent << s;
+    return CHANNEL_RC_OK;
+}
+
+UINT recordResponse(CliprdrClientContext *c, const CLIPRDR_FORMAT_DATA_RESPONSE *r)
+{
+    Sent s;
+    s.kind = QStringLiteral("response");
+    s.flags = r->msgFlags;
+    s.values << r->dataLen;
+    if (r->dataLen)
+        s.data = QByteArray(reinterpret_cast<const char *>(r->requestedFormatData),
+                            int(r->dataLen));
+    recorderOf(c)->sent << s;
+    return CHANNEL_RC_OK;
+}
+
+QByteArray utf16le(const QString &text)
+{
+    QByteArray bytes;
+    for (const QChar ch : text) {
+        bytes.append(char(ch.unicode() & 0xff));
+        bytes.append(char(ch.unicode() >> 8));
+    }
+    return bytes;
+}
+
+} // namespace
+
+// The clipboard bridge against a recorded clipboard channel client and the local clipboard.
+class TestClipboardBridge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void notReadyUntilMonitorReady();
+    void monitorReadySendsCapabilitiesAndFormats();
+    void localChangeAnnouncesFormats();
+    void serverListFetchesPreferredFormat_data();
+    void serverListFetchesPreferredFormat();
+    void responseReachesLocalClipboard_data();
+    void responseReachesLocalClipboard();
+    void settingFromServerDoesNotEcho();
+    void staleResponseIsDropped();
+    void unsolicitedResponseIsDropped();
+    void responseForUnknownFormatIsDropped();
+    void requestFromServer_data();
+    void requestFromServer();
+    void missingClientSendsNothing();
+    void resetMakesItNotReady();
+
+private:
+    Recorder recorder;
+    CliprdrClientContext client = {};
+    bool clientConnected = true;
+    RdpClipboardBridge *bridge = nullptr;
+
+    QList<Sent> takeSent();
+};
+
+void TestClipboardBridge::init()
+{
+    recorder.sent.clear();
+    client = {};
+    client.handle = &recorder;
+    client.ClientCapabilities = recordCaps;
+    client.ClientFormatList = recordFormatList;
+    client.ClientFormatListResponse = recordListResponse;
+    client.ClientFormatDataRequest = recordRequest;
+    client.ClientFormatDataResponse = recordResponse;
+    clientConnected = true;
+    QGuiApplication::clipboard()->clear();
+    bridge = new RdpClipboardBridge([this]() { return clientConnected ? &client : nullptr; });
+}
+
+void TestClipboardBridge::cleanup()
+{
+    delete bridge;
+    bridge = nullptr;
+}
+
+QList<Sent> TestClipboardBridge::takeSent()
+{
+    QList<Sent> sent = recorder.sent;
+    recorder.sent.clear();
+    return sent;
+}
+
+void TestClipboardBridge::notReadyUntilMonitorReady()
+{
+    QGuiApplication::clipboard()->setText(QStringLiteral("early"));
+    QVERIFY(takeSent().isEmpty());
+    QVERIFY(!bridge->isReady());
+}
+
+void TestClipboardBridge::monitorReadySendsCapabilitiesAndFormats()
+{
+    bridge->handleMonitorReady();
+    QVERIFY(bridge->isReady());
+    const QList<Sent> sent = takeSent();
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent[0].kind, QStringLiteral("caps"));
+    // One general set of 12 bytes, version 2, long format names.
+    QCOMPARE(sent[0].values, (QList<quint32>{1, 1, 12, 2, 2}));
+    QCOMPARE(sent[1].kind, QStringLiteral("formats"));
+    QCOMPARE(sent[1].values, (QList<quint32>{13, 1}));
+    QVERIFY(sent[1].data.isEmpty()); // no names
+}
+
+void TestClipboardBridge::localChangeAnnouncesFormats()
+{
+    bridge->handleMonitorReady();
+    takeSent();
+    QGuiApplication::clipboard()->setText(QStringLiteral("copied here"));
+    const QList<Sent> sent = takeSent();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].kind, QStringLiteral("formats"));
+    QCOMPARE(sent[0].values, (QList<quint32>{13, 1}));
+}
+
+void TestClipboardBridge::serverListFetchesPreferredFormat_data()
+{
+    QTest::addColumn<QList<ulong>>("offered");
+    QTest::addColumn<int>("requested"); // -1: none
+    QTest::newRow("both") << QList<ulong>{1, 13} << 13;
+    QTest::newRow("unicode only") << QList<ulong>{13} << 13;
+    QTest::newRow("text only") << QList<ulong>{1} << 1;
+    QTest::newRow("neither") << QList<ulong>{2, 0xC0FE} << -1;
+    QTest::newRow("empty") << QList<ulong>{} << -1;
+}
+
+void TestClipboardBridge::serverListFetchesPreferredFormat()
+{
+    QFETCH(QList<ulong>, offered);
+    QFETCH(int, requested);
+    bridge->handleMonitorReady();
+    QGuiApplication::clipboard()->setText(QStringLiteral("local text"));
+    takeSent();
+
+    bridge->handleServerFormatList(offered);
+    const QList<Sent> sent = takeSent();
+    QVERIFY(!sent.isEmpty());
+    QCOMPARE(sent[0].kind, QStringLiteral("listResponse"));
+    QCOMPARE(sent[0].flags, quint32(CB_RESPONSE_OK));
+    // The local clipboard is emptied, and that is not announced back.
+    QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
+    if (requested < 0) {
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(bridge->pendingRequests(), 0);
+    } else {
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent[1].kind, QStringLiteral("request"));
+        QCOMPARE(sent[1].values, (QList<quint32>{quint32(requested)}));
+        QCOMPARE(bridge->requestedFormat(), requested);
+        QCOMPARE(bridge->pendingRequests(), 1);
+    }
+}
+
+void TestClipboardBridge::responseReachesLocalClipboard_data()
+{
+    QTest::addColumn<ulong>("format");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("local");
+    QTest::newRow("unicode with line feed")
+        << ulong(13) << utf16le(QStringLiteral("a\nb")) << QStringLiteral("a\nb");
+    QTest::newRow("unicode beyond latin-1")
+        << ulong(13) << utf16le(QStringLiteral("\u20ac \u00e9")) << QStringLiteral("\u20ac \u00e9");
+    QTest::newRow("trailing nuls") << ulong(13) << utf16le(QStringLiteral("xy") + QChar(0) + QChar(0))
+                                   << QStringLiteral("xy");
+    QTest::newRow("odd byte ignored") << ulong(13) << (utf16le(QStringLiteral("ok")) + 'z')
+                                      << QStringLiteral("ok");
+    QTest::newRow("latin-1") << ulong(1) << QByteArray("caf\xe9\0", 5) << QStringLiteral("caf\u00e9");
+    QTest::newRow("empty") << ulong(13) << QByteArray() << QString();
+}
+
+void TestClipboardBridge::responseReachesLocalClipboard()
+{
+    QFETCH(ulong, format);
+    QFETCH(QByteArray, data);
+    QFETCH(QString, local);
+    bridge->handleMonitorReady();
+    bridge->handleServerFormatList({format});
+    takeSent();
+    bridge->handleServerFormatDataResponse(data);
+    QCOMPARE(QGuiApplication::clipboard()->text(), local);
+    QCOMPARE(bridge->pendingRequests(), 0);
+}
+
+void TestClipboardBridge::settingFromServerDoesNotEcho()
+{
+    bridge->handleMonitorReady();
+    bridge->handleServerFormatList({13});
+    takeSent();
+    bridge->handleServerFormatDataResponse(utf16le(QStringLiteral("from the session")));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("from the session"));
+    QVERIFY(takeSent().isEmpty());
+
+    // The next change made here is announced again.
+    QGuiApplication::clipboard()->setText(QStringLiteral("mine"));
+    const QList<Sent> sent = takeSent();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].kind, QStringLiteral("formats"));
+}
+
+void TestClipboardBridge::staleResponseIsDropped()
+{
+    bridge->handleMonitorReady();
+    bridge->handleServerFormatList({13});
+    bridge->handleServerFormatList({1});
+    QCOMPARE(bridge->pendingRequests(), 2);
+    QCOMPARE(bridge->requestedFormat(), 1);
+
+    bridge->handleServerFormatDataResponse(utf16le(QStringLiteral("first")));
+    QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
+    bridge->handleServerFormatDataResponse(QByteArray("second"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("second"));
+}
+
+void TestClipboardBridge::unsolicitedResponseIsDropped()
+{
+    bridge->handleMonitorReady();
+    bridge->handleServerFormatList({1});
+    bridge->handleServerFormatDataResponse(QByteArray("answer"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("answer"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("copied later"));
+    // A second answer to the same request must not overwrite what was copied since.
+    bridge->handleServerFormatDataResponse(QByteArray("again"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("copied later"));
+    QCOMPARE(bridge->pendingRequests(), 0);
+}
+
+void TestClipboardBridge::responseForUnknownFormatIsDropped()
+{
+    // Before any request the requested format is -1.
+    QCOMPARE(bridge->requestedFormat(), -1);
+    QGuiApplication::clipboard()->setText(QStringLiteral("keep"));
+    bridge->handleServerFormatDataResponse(QByteArray("junk"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("keep"));
+}
+
+void TestClipboardBridge::requestFromServer_data()
+{
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<ulong>("format");
+    QTest::addColumn<quint32>("flags");
+    QTest::addColumn<QByteArray>("data");
+    QTest::newRow("unicode, CRLF to LF")
+        << QStringLiteral("x\r\ny") << ulong(13) << quint32(CB_RESPONSE_OK)
+        << utf16le(QStringLiteral("x\ny"));
+    QTest::newRow("latin-1") << QStringLiteral("caf\u00e9\r\n") << ulong(1)
+                             << quint32(CB_RESPONSE_OK) << QByteArray("caf\xe9\n");
+    QTest::newRow("lone LF kept") << QStringLiteral("a\nb") << ulong(13) << quint32(CB_RESPONSE_OK)
+                                  << utf16le(QStringLiteral("a\nb"));
+    QTest::newRow("empty clipboard") << QString() << ulong(13) << quint32(CB_RESPONSE_FAIL)
+                                     << QByteArray();
+    QTest::newRow("other format") << QStringLiteral("text") << ulong(8)
+                                  << quint32(CB_RESPONSE_FAIL) << QByteArray();
+}
+
+void TestClipboardBridge::requestFromServer()
+{
+    QFETCH(QString, local);
+    QFETCH(ulong, format);
+    QFETCH(quint32, flags);
+    QFETCH(QByteArray, data);
+    if (local.isEmpty())
+        QGuiApplication::clipboard()->clear();
+    else
+        QGuiApplication::clipboard()->setText(local);
+    takeSent();
+
+    bridge->handleServerFormatDataRequest(format);
+    const QList<Sent> sent = takeSent();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].kind, QStringLiteral("response"));
+    QCOMPARE(sent[0].flags, flags);
+    QCOMPARE(sent[0].values, (QList<quint32>{quint32(data.size())}));
+    QCOMPARE(sent[0].data, data); // no terminating NUL
+}
+
+void TestClipboardBridge::missingClientSendsNothing()
+{
+    clientConnected = false;
+    bridge->handleMonitorReady();
+    bridge->handleServerFormatList({13});
+    bridge->handleServerFormatDataRequest(13);
+    QGuiApplication::clipboard()->setText(QStringLiteral("x"));
+    QVERIFY(takeSent().isEmpty());
+
+    // Operations the client lacks are skipped too.
+    clientConnected = true;
+    client.ClientFormatList = nullptr;
+    QGuiApplication::clipboard()->setText(QStringLiteral("y"));
+    QVERIFY(takeSent().isEmpty());
+}
+
+void TestClipboardBridge::resetMakesItNotReady()
+{
+    bridge->handleMonitorReady();
+    bridge->handleServerFormatList({13});
+    bridge->reset();
+    QVERIFY(!bridge->isReady());
+    QCOMPARE(bridge->requestedFormat(), -1);
+    QCOMPARE(bridge->pendingRequests(), 0);
+    takeSent();
+    QGuiApplication::clipboard()->setText(QStringLiteral("after the end"));
+    QVERIFY(takeSent().isEmpty());
+}
+
+QTEST_MAIN(TestClipboardBridge)
+#include "tst_clipboardbridge.moc"

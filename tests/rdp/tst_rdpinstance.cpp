@@ -1,0 +1,199 @@
+#include "rdp/rdpcontext.h"
+#include "rdp/rdpinstance.h"
+#include "support/shadowserverfixture.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <freerdp/channels/cliprdr.h>
+#include <freerdp/gdi/gdi.h>
+
+
+// A connection against FreeRDP's shadow server on a private X display, without SSH.
+class TestRdpInstance : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void connectsStaysUpAndQuitsWithZero();
+    void rootlessWithoutServerSupportShowsDesktop();
+    void refusedPortEndsWith131();
+    void quitWhileConnectingEndsPromptly();
+    void serverGoingAwayEndsTheConnection(); // last: it stops the server
+
+private:
+    ShadowServerFixture server;
+    quint16 port = 0;
+};
+
+void TestRdpInstance::initTestCase()
+{
+    if (!ShadowServerFixture::isAvailable())
+        QSKIP("Xvfb and freerdp-shadow-cli are needed");
+    QString why;
+    QVERIFY2(server.start(QSize(1024, 768), &why), qPrintable(why));
+    port = server.port();
+}
+
+void TestRdpInstance::cleanupTestCase()
+{
+    server.stop();
+}
+
+void TestRdpInstance::connectsStaysUpAndQuitsWithZero()
+{
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QSignalSpy paintSpy(&rdp, &RdpInstance::regionUpdated);
+
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("800x600"),
+                                 QStringLiteral("Shadow"), false, QVariantMap()));
+    RdpContext *context = rdp.sessionContext();
+    QVERIFY(context);
+    // A second call while connecting changes nothing.
+    QVERIFY(rdp.connectToSession(QStringLiteral("elsewhere"), 1, QString(), QString(), 0,
+                                 QStringLiteral("rootless"), QString(), true, QVariantMap()));
+    QCOMPARE(rdp.sessionContext(), context);
+
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 1, 20000);
+    QCOMPARE(finishedSpy.count(), 0);
+    QVERIFY(rdp.isConnected());
+    QVERIFY(context->gdi());
+    QVERIFY(context->gdi()->primary_buffer);
+    QCOMPARE(context->rdp()->instance->settings, context->settings());
+    QCOMPARE(context->instance, &rdp);
+    // The clipboard channel is up; RemoteApp is only loaded for rootless sessions.
+    QTRY_VERIFY_WITH_TIMEOUT(context->cliprdrClient, 5000);
+    QVERIFY(!context->railClient);
+
+    // The shadow server paints its screen; no traffic for over a second keeps it up (each
+    // wait times out, the handles are checked and the next wait goes out).
+    QTRY_VERIFY_WITH_TIMEOUT(paintSpy.count() > 0, 10000);
+    QTest::qWait(2500);
+    QVERIFY(rdp.isConnected());
+    QCOMPARE(finishedSpy.count(), 0);
+
+    // The clipboard channel's callbacks reach the connection as queued calls, from the
+    // channel's thread as well as from any other.
+    CliprdrClientContext *cliprdr = context->cliprdrClient;
+    QVERIFY(cliprdr->MonitorReady && cliprdr->ServerFormatList
+            && cliprdr->ServerFormatDataResponse);
+    QGuiApplication::clipboard()->setText(QStringLiteral("local"));
+    CLIPRDR_FORMAT format = {};
+    format.formatId = 13;
+    CLIPRDR_FORMAT_LIST list = {};
+    list.numFormats = 1;
+    list.formats = &format;
+    const char16_t text[] = u"remote\n";
+    CLIPRDR_FORMAT_DATA_RESPONSE response = {};
+    response.dataLen = sizeof(text); // with its terminating NUL
+    response.requestedFormatData = reinterpret_cast<const BYTE *>(text);
+    QThread *channelThread = QThread::create([&]() {
+        CLIPRDR_MONITOR_READY ready = {};
+        cliprdr->MonitorReady(cliprdr, &ready);
+        cliprdr->ServerFormatList(cliprdr, &list);
+        cliprdr->ServerFormatDataResponse(cliprdr, &response);
+    });
+    channelThread->start();
+    QVERIFY(channelThread->wait(5000));
+    delete channelThread;
+    QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("remote\n"));
+
+    rdp.quit();
+    QCOMPARE(finishedSpy.count(), 1);
+    QCOMPARE(rdp.exitCode(), 0);
+    QVERIFY(!rdp.sessionContext());
+    QVERIFY(!rdp.isConnected());
+    rdp.quit(); // a second quit does nothing
+    QCOMPARE(finishedSpy.count(), 1);
+}
+
+void TestRdpInstance::rootlessWithoutServerSupportShowsDesktop()
+{
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("rootless"), QString(), false,
+                                 QVariantMap()));
+    RdpContext *context = rdp.sessionContext();
+    QVERIFY(context);
+    QVERIFY(freerdp_settings_get_bool(context->settings(), FreeRDP_RemoteApplicationMode));
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 1, 20000);
+    QCOMPARE(finishedSpy.count(), 0);
+    // The shadow server has no RemoteApp support, and FreeRDP turns the mode off while
+    // connecting: the session is then shown in a desktop window rather than not at all.
+    QVERIFY(!freerdp_settings_get_bool(context->settings(), FreeRDP_RemoteApplicationMode));
+    QVERIFY(context->mainWidget);
+    QVERIFY(!context->railWindows);
+    QVERIFY(!context->railZOrder);
+    // The RemoteApp channel was loaded all the same.
+    QTRY_VERIFY_WITH_TIMEOUT(context->railClient, 5000);
+    QCOMPARE(context->railClient->custom, static_cast<void *>(context));
+    rdp.quit();
+    QCOMPARE(finishedSpy.count(), 1);
+    QCOMPARE(rdp.exitCode(), 0);
+}
+
+void TestRdpInstance::refusedPortEndsWith131()
+{
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    const quint16 closed = ShadowServerFixture::freePort();
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), closed, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("1024x768"), QString(), false,
+                                 QVariantMap()));
+    QTRY_COMPARE_WITH_TIMEOUT(finishedSpy.count(), 1, 20000);
+    QCOMPARE(connectedSpy.count(), 0);
+    QCOMPARE(rdp.exitCode(), 131);
+    QVERIFY(!rdp.sessionContext());
+}
+
+void TestRdpInstance::quitWhileConnectingEndsPromptly()
+{
+    // A server that accepts and never answers keeps freerdp_connect waiting.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    RdpInstance rdp;
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), silent.serverPort(),
+                                 QStringLiteral("tester"), QString(), 0, QString(), QString(),
+                                 false, QVariantMap()));
+    QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 5000);
+    QElapsedTimer timer;
+    timer.start();
+    rdp.quit();
+    QCOMPARE(finishedSpy.count(), 1);
+    QCOMPARE(rdp.exitCode(), 0);
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestRdpInstance::serverGoingAwayEndsTheConnection()
+{
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("640x480"), QString(), false,
+                                 QVariantMap()));
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 1, 20000);
+    QCOMPARE(connectedSpy.count(), 1);
+    server.killServer();
+    QTRY_COMPARE_WITH_TIMEOUT(finishedSpy.count(), 1, 10000);
+    // Without an error report from the server this is the same as a terminated session.
+    QCOMPARE(rdp.exitCode(), 0);
+    QVERIFY(!rdp.sessionContext());
+    QVERIFY(!rdp.isConnected());
+}
+
+QTEST_MAIN(TestRdpInstance)
+#include "tst_rdpinstance.moc"
