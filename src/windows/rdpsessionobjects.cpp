@@ -1,16 +1,12 @@
 #include "windows/rdpsessionobjects.h"
 
 #include "rdp/rdpcontext.h"
+#include "rdp/rdpinstance.h"
 
 #include <QDialog>
 #include <QMetaObject>
 
-// The instance and the dialogs are built separately; until a class is there, its object is
-// treated as missing.
-#if __has_include("rdp/rdpinstance.h")
-#include "rdp/rdpinstance.h"
-#define NUVEK_HAVE_RDP_INSTANCE 1
-#endif
+// The dialogs are built separately; until a class is there, its object is treated as missing.
 #if __has_include("windows/rdpoptionsdialog.h")
 #include "windows/rdpoptionsdialog.h"
 #define NUVEK_HAVE_RDP_OPTIONS_DIALOG 1
@@ -22,12 +18,7 @@
 
 QObject *sessionInstance(const RdpContext *context)
 {
-#ifdef NUVEK_HAVE_RDP_INSTANCE
     return context ? context->instance : nullptr;
-#else
-    Q_UNUSED(context);
-    return nullptr;
-#endif
 }
 
 QDialog *sessionOptionsDialog(const RdpContext *context)

@@ -1,0 +1,181 @@
+#include "rdp/rdpcontext.h"
+#include "rdp/rdpinstance.h"
+#include "windows/rdpmainwidget.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <X11/Xlib.h>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
+void stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+const QRgb background = qRgb(0x20, 0x50, 0xC0);
+const QRgb box = qRgb(0xE0, 0x30, 0x10);
+const QRgb dot = qRgb(0x30, 0xC0, 0x40);
+
+// Paints the root window of the X display: a blue background, a red box at 100,100 of
+// 200 × 100 and a green 8 × 8 dot at 400,300.
+bool paintScreen(const QByteArray &displayName)
+{
+    Display *display = XOpenDisplay(displayName.constData());
+    if (!display)
+        return false;
+    const Window root = DefaultRootWindow(display);
+    GC gc = XCreateGC(display, root, 0, nullptr);
+    const auto fill = [&](QRgb colour, int x, int y, int w, int h) {
+        XSetForeground(display, gc, colour & 0xFFFFFF);
+        XFillRectangle(display, root, gc, x, y, unsigned(w), unsigned(h));
+    };
+    fill(background, 0, 0, 640, 480);
+    fill(box, 100, 100, 200, 100);
+    fill(dot, 400, 300, 8, 8);
+    XFreeGC(display, gc);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+// The codec is lossy: a colour may come back a few steps off.
+bool near(QRgb a, QRgb b)
+{
+    return qAbs(qRed(a) - qRed(b)) <= 8 && qAbs(qGreen(a) - qGreen(b)) <= 8
+        && qAbs(qBlue(a) - qBlue(b)) <= 8;
+}
+
+} // namespace
+
+// The desktop window of a real connection shows the remote screen's pixels, at zoom 1 and
+// after a change to zoom 2. FreeRDP's shadow server serves a private X display.
+class TestRdpDesktopDisplay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void showsRemoteScreen();
+
+private:
+    QTemporaryDir home;
+    QProcess xvfb;
+    QProcess shadow;
+    QByteArray display;
+    quint16 port = 0;
+};
+
+void TestRdpDesktopDisplay::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("freerdp-shadow-cli")).isEmpty())
+        QSKIP("Xvfb and freerdp-shadow-cli are needed");
+    QVERIFY(home.isValid());
+
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    QVERIFY(xvfb.waitForStarted(5000));
+    QByteArray number;
+    QTRY_VERIFY_WITH_TIMEOUT((number += xvfb.readAllStandardOutput()).contains('\n'), 15000);
+    display = ':' + number.trimmed();
+
+    port = freePort();
+    QVERIFY(port != 0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    env.insert(QStringLiteral("HOME"), home.path());
+    shadow.setProcessEnvironment(env);
+    shadow.setStandardOutputFile(QProcess::nullDevice());
+    shadow.setStandardErrorFile(QProcess::nullDevice());
+    shadow.start(QStringLiteral("freerdp-shadow-cli"),
+                 {QStringLiteral("/bind-address:127.0.0.1"),
+                  QStringLiteral("/port:%1").arg(port), QStringLiteral("/sec:rdp"),
+                  QStringLiteral("-auth")});
+    QVERIFY(shadow.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [this] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            return socket.waitForConnected(200);
+        }(),
+        40000); // it makes its certificate first, which takes long on a busy machine
+
+}
+
+void TestRdpDesktopDisplay::cleanupTestCase()
+{
+    stop(shadow);
+    stop(xvfb);
+}
+
+void TestRdpDesktopDisplay::showsRemoteScreen()
+{
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("640x480"),
+                                 QStringLiteral("Display"), false, QVariantMap()));
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 1, 20000);
+    QCOMPARE(finishedSpy.count(), 0);
+    RdpContext *context = rdp.sessionContext();
+    QVERIFY(context && context->mainWidget);
+    QWidget *desktop = context->mainWidget->desktopWidget();
+    QVERIFY(desktop);
+    QCOMPARE(desktop->size(), QSize(640, 480));
+    // The server sends what changes on its screen.
+    QVERIFY(paintScreen(display));
+
+    const auto pixel = [&](int x, int y) {
+        return desktop->grab(QRect(x, y, 1, 1)).toImage().pixel(0, 0) | 0xFF000000u;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(near(pixel(150, 150), box), 10000);
+    // (A few pixels off the edges: the codec smears them a little.)
+    QVERIFY(near(pixel(10, 10), background));
+    QVERIFY(near(pixel(295, 195), box));
+    QVERIFY(near(pixel(305, 205), background));
+    QVERIFY(near(pixel(404, 304), dot));
+
+    // Zoom 2, as the options dialog sets it: every remote pixel becomes 2 × 2.
+    context->remoteToLocalScale = 2.0;
+    context->localToRemoteScale = 0.5;
+    context->mainWidget->handleScaleChanged();
+    QCOMPARE(desktop->size(), QSize(1280, 960));
+    QVERIFY(near(pixel(20, 20), background));
+    QVERIFY(near(pixel(300, 300), box));
+    QVERIFY(near(pixel(590, 390), box));
+    QVERIFY(near(pixel(610, 410), background));
+    QVERIFY(near(pixel(808, 608), dot));
+    QVERIFY(near(pixel(830, 630), background));
+    // Both local pixels of one remote pixel are the same.
+    QCOMPARE(pixel(808, 608), pixel(809, 609));
+
+    rdp.quit();
+    QCOMPARE(finishedSpy.count(), 1);
+    QCOMPARE(rdp.exitCode(), 0);
+}
+
+QTEST_MAIN(TestRdpDesktopDisplay)
+#include "tst_rdpdesktopdisplay.moc"
