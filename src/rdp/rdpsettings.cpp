@@ -1,10 +1,11 @@
 #include "rdp/rdpsettings.h"
 
+#include "rdp/rdpkeyboard.h"
+
 #include <QSettings>
 #include <QStringList>
 
 #include <freerdp/constants.h>
-#include <freerdp/locale/keyboard.h>
 
 RdpZoom rdpZoomForScalingFactor(double scalingFactor)
 {
@@ -136,6 +137,7 @@ int rdpExitCodeForReason(quint32 reason)
 
 quint32 localKeyboardLayout()
 {
-    static const quint32 layout = freerdp_keyboard_init(0);
+    // Detecting also loads FreeRDP's key code table that key translation uses.
+    static const quint32 layout = initRdpKeyboard(0);
     return layout;
 }

@@ -5,12 +5,91 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QSignalSpy>
+#include <QPointer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <freerdp/channels/cliprdr.h>
 #include <freerdp/gdi/gdi.h>
 
+
+namespace {
+
+// A SOCKS5 proxy (no authentication, CONNECT only) like the SSH client's dynamic forward.
+// It records the target it was asked for and always connects to 127.0.0.1 at that port.
+class Socks5Proxy : public QObject
+{
+public:
+    bool listen()
+    {
+        connect(&server, &QTcpServer::newConnection, this, &Socks5Proxy::accept);
+        return server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return server.serverPort(); }
+
+    QByteArray requestedHost;
+    quint16 requestedPort = 0;
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *client = server.nextPendingConnection()) {
+            client->setParent(this);
+            auto *buffer = new QByteArray;
+            auto *stage = new int(0);
+            connect(client, &QObject::destroyed, [buffer, stage]() {
+                delete buffer;
+                delete stage;
+            });
+            connect(client, &QTcpSocket::readyRead, this,
+                    [this, client, buffer, stage]() { handle(client, *buffer, *stage); });
+        }
+    }
+
+    void handle(QTcpSocket *client, QByteArray &buffer, int &stage)
+    {
+        buffer += client->readAll();
+        if (stage == 0) { // greeting: 5, n, n methods
+            if (buffer.size() < 2 || buffer.size() < 2 + uchar(buffer[1]))
+                return;
+            buffer.remove(0, 2 + uchar(buffer[1]));
+            client->write(QByteArray("\x05\x00", 2));
+            stage = 1;
+        }
+        if (stage == 1) { // request: 5, 1, 0, 3, length, name, port
+            if (buffer.size() < 5 || buffer.size() < 7 + uchar(buffer[4]))
+                return;
+            const int length = uchar(buffer[4]);
+            requestedHost = buffer.mid(5, length);
+            requestedPort = quint16((uchar(buffer[5 + length]) << 8) | uchar(buffer[6 + length]));
+            buffer.remove(0, 7 + length);
+            auto *target = new QTcpSocket(client);
+            target->connectToHost(QHostAddress::LocalHost, requestedPort);
+            if (!target->waitForConnected(5000)) {
+                client->write(QByteArray("\x05\x05\x00\x01\0\0\0\0\0\0", 10));
+                client->disconnectFromHost();
+                return;
+            }
+            connect(target, &QTcpSocket::readyRead, client,
+                    [client, target]() { client->write(target->readAll()); });
+            connect(target, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+            connect(client, &QTcpSocket::disconnected, target, &QTcpSocket::disconnectFromHost);
+            client->write(QByteArray("\x05\x00\x00\x01\0\0\0\0\0\0", 10));
+            stage = 2;
+            relayTarget = target;
+        }
+        if (stage == 2 && !buffer.isEmpty() && relayTarget) {
+            relayTarget->write(buffer);
+            buffer.clear();
+        }
+    }
+
+    QTcpServer server;
+    QPointer<QTcpSocket> relayTarget;
+};
+
+} // namespace
 
 // A connection against FreeRDP's shadow server on a private X display, without SSH.
 class TestRdpInstance : public QObject
@@ -23,6 +102,7 @@ private slots:
 
     void connectsStaysUpAndQuitsWithZero();
     void rootlessWithoutServerSupportShowsDesktop();
+    void tunnelledThroughSocksProxy();
     void refusedPortEndsWith131();
     void quitWhileConnectingEndsPromptly();
     void serverGoingAwayEndsTheConnection(); // last: it stops the server
@@ -140,6 +220,28 @@ void TestRdpInstance::rootlessWithoutServerSupportShowsDesktop()
     QCOMPARE(context->railClient->custom, static_cast<void *>(context));
     rdp.quit();
     QCOMPARE(finishedSpy.count(), 1);
+    QCOMPARE(rdp.exitCode(), 0);
+}
+
+void TestRdpInstance::tunnelledThroughSocksProxy()
+{
+    Socks5Proxy proxy;
+    QVERIFY(proxy.listen());
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QSignalSpy paintSpy(&rdp, &RdpInstance::regionUpdated);
+    // The host is only for direct connections; through the tunnel the target is 127.0.0.1
+    // as seen from the server.
+    QVERIFY(rdp.connectToSession(QStringLiteral("ssh.example.invalid"), port,
+                                 QStringLiteral("tester"), QString(), proxy.port(),
+                                 QStringLiteral("800x600"), QString(), false, QVariantMap()));
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 1, 20000);
+    QCOMPARE(finishedSpy.count(), 0);
+    QCOMPARE(proxy.requestedHost, QByteArray("127.0.0.1"));
+    QCOMPARE(proxy.requestedPort, port);
+    QTRY_VERIFY_WITH_TIMEOUT(paintSpy.count() > 0, 10000);
+    rdp.quit();
     QCOMPARE(rdp.exitCode(), 0);
 }
 

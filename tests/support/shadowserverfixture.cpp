@@ -1,6 +1,7 @@
 #include "support/shadowserverfixture.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -52,13 +53,24 @@ bool ShadowServerFixture::start(const QSize &screen, QString *error)
     }
     m_display = ':' + number.trimmed();
 
+    // The port may be taken between picking it and the server binding it: try again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (startShadow(error))
+            return true;
+        stopProcess(shadow);
+    }
+    return false;
+}
+
+bool ShadowServerFixture::startShadow(QString *error)
+{
     m_port = freePort();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
     env.insert(QStringLiteral("HOME"), home.path());
     shadow.setProcessEnvironment(env);
     shadow.setStandardOutputFile(QProcess::nullDevice());
-    shadow.setStandardErrorFile(QProcess::nullDevice());
+    shadow.setStandardErrorFile(home.filePath(QStringLiteral("shadow.log")));
     // -auth turns authentication off.
     shadow.start(QStringLiteral("freerdp-shadow-cli"),
                  {QStringLiteral("/bind-address:127.0.0.1"),
@@ -68,8 +80,9 @@ bool ShadowServerFixture::start(const QSize &screen, QString *error)
         *error = QStringLiteral("freerdp-shadow-cli did not start");
         return false;
     }
-    timer.restart();
-    while (timer.elapsed() < 15000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 20000) {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_port);
         if (socket.waitForConnected(200))
@@ -78,7 +91,14 @@ bool ShadowServerFixture::start(const QSize &screen, QString *error)
             break;
         QThread::msleep(100);
     }
-    *error = QStringLiteral("the shadow server does not listen on port %1").arg(m_port);
+    *error = QStringLiteral("the shadow server does not listen on port %1%2")
+                 .arg(m_port)
+                 .arg(shadow.state() == QProcess::NotRunning
+                          ? QStringLiteral(" (it ended with %1)").arg(shadow.exitCode())
+                          : QString());
+    QFile log(home.filePath(QStringLiteral("shadow.log")));
+    if (log.open(QIODevice::ReadOnly))
+        *error += QLatin1String(": ") + QString::fromLocal8Bit(log.readAll().right(2000));
     return false;
 }
 

@@ -41,6 +41,7 @@ public:
     static quint16 freePort();
 
 private:
+    bool startShadow(QString *error);
     static void stopProcess(QProcess &process);
 
     QTemporaryDir home;
