@@ -64,10 +64,25 @@ bool near(QRgb a, QRgb b)
         && qAbs(qBlue(a) - qBlue(b)) <= 8;
 }
 
+QPoint pointerPosition(const QByteArray &displayName)
+{
+    Display *display = XOpenDisplay(displayName.constData());
+    if (!display)
+        return QPoint(-1, -1);
+    Window root, child;
+    int x = -1, y = -1, windowX, windowY;
+    unsigned int mask;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX, &windowY,
+                  &mask);
+    XCloseDisplay(display);
+    return QPoint(x, y);
+}
+
 } // namespace
 
 // The desktop window of a real connection shows the remote screen's pixels, at zoom 1 and
-// after a change to zoom 2. FreeRDP's shadow server serves a private X display.
+// after a change to zoom 2, and sends its input there. FreeRDP's shadow server serves a
+// private X display.
 class TestRdpDesktopDisplay : public QObject
 {
     Q_OBJECT
@@ -172,8 +187,16 @@ void TestRdpDesktopDisplay::showsRemoteScreen()
     // Both local pixels of one remote pixel are the same.
     QCOMPARE(pixel(808, 608), pixel(809, 609));
 
-    rdp.quit();
-    QCOMPARE(finishedSpy.count(), 1);
+    // Mouse input reaches the remote screen in remote pixels.
+    QMouseEvent move(QEvent::MouseMove, QPointF(247, 91), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(desktop, &move);
+    QTRY_COMPARE_WITH_TIMEOUT(pointerPosition(display), QPoint(123, 45), 5000);
+
+    // Closing the window ends the connection, once the close has been handled.
+    QVERIFY(context->mainWidget->close());
+    QCOMPARE(finishedSpy.count(), 0);
+    QTRY_COMPARE(finishedSpy.count(), 1);
     QCOMPARE(rdp.exitCode(), 0);
 }
 
