@@ -9,6 +9,7 @@
 #include "rdp/rdpworkerthread.h"
 #include "windows/rdpmainwidget.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
 
@@ -348,6 +349,10 @@ void RdpInstance::teardown(quint32 reason)
         delete worker;
         worker = nullptr;
     }
+
+    // Results and channel callbacks of this connection that are still queued are void now;
+    // a later connection of this object must not see them.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 
     clipboard->reset();
     m_exitCode = rdpExitCodeForReason(reason);

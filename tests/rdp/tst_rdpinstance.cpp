@@ -258,6 +258,16 @@ void TestRdpInstance::refusedPortEndsWith131()
     QCOMPARE(connectedSpy.count(), 0);
     QCOMPARE(rdp.exitCode(), 131);
     QVERIFY(!rdp.sessionContext());
+
+    // Idle again: the same object can make a new connection.
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("1024x768"), QString(), false,
+                                 QVariantMap()));
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 2, 20000);
+    QCOMPARE(connectedSpy.count(), 1);
+    rdp.quit();
+    QCOMPARE(finishedSpy.count(), 2);
+    QCOMPARE(rdp.exitCode(), 0);
 }
 
 void TestRdpInstance::quitWhileConnectingEndsPromptly()
