@@ -1,5 +1,6 @@
 #include "rdp/rdpcontext.h"
 #include "rdp/rdpinstance.h"
+#include "rdp/rdpkeyboard.h"
 #include "windows/rdpmainwidget.h"
 
 #include <QProcess>
@@ -11,6 +12,8 @@
 #include <QtTest>
 
 #include <X11/Xlib.h>
+#undef KeyPress
+#undef KeyRelease
 
 namespace {
 
@@ -76,6 +79,22 @@ QPoint pointerPosition(const QByteArray &displayName)
                   &mask);
     XCloseDisplay(display);
     return QPoint(x, y);
+}
+
+// The X key codes held down on the display.
+QList<int> keysDown(const QByteArray &displayName)
+{
+    QList<int> down;
+    Display *display = XOpenDisplay(displayName.constData());
+    if (!display)
+        return down;
+    char keys[32];
+    XQueryKeymap(display, keys);
+    XCloseDisplay(display);
+    for (int code = 0; code < 256; ++code)
+        if (keys[code / 8] & (1 << (code % 8)))
+            down << code;
+    return down;
 }
 
 } // namespace
@@ -192,6 +211,17 @@ void TestRdpDesktopDisplay::showsRemoteScreen()
                      Qt::NoModifier);
     QApplication::sendEvent(desktop, &move);
     QTRY_COMPARE_WITH_TIMEOUT(pointerPosition(display), QPoint(123, 45), 5000);
+
+    // Keys arrive as the same keys, extended ones too (both sides use the same layout).
+    initRdpKeyboard(0x409);
+    for (int code : {38, 108, 105}) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, quint32(code), 0, 0);
+        QApplication::sendEvent(desktop, &press);
+        QTRY_COMPARE_WITH_TIMEOUT(keysDown(display), QList<int>{code}, 5000);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, quint32(code), 0, 0);
+        QApplication::sendEvent(desktop, &release);
+        QTRY_COMPARE_WITH_TIMEOUT(keysDown(display), QList<int>(), 5000);
+    }
 
     // Closing the window ends the connection, once the close has been handled.
     QVERIFY(context->mainWidget->close());
