@@ -255,7 +255,7 @@ bool RdpMainWidget::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
     if (watched == scrollArea->horizontalScrollBar() || watched == scrollArea->verticalScrollBar()
-        || (watched == scrollArea->widget() && watched != nullptr)) {
+        || watched == scrollArea->widget()) {
         if ((type == QEvent::MouseButtonPress || type == QEvent::KeyPress
              || type == QEvent::Wheel)
             && isToolbarShown()) {
