@@ -123,6 +123,13 @@ void TestRdpDesktopWidget::paintsFramebuffer()
     QCOMPARE(again.pixel(5 * factor, 6 * factor), qRgb(1, 2, 3));
     QCOMPARE(RdpDesktopWidget::framebufferImage(&session.context).constBits(),
              framebuffer.constBits());
+
+    // Where the widget is larger than the desktop (while it changes size), it is black.
+    widget.resize(widget.width() + 7, widget.height() + 5);
+    const QImage larger = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(larger.pixel(larger.width() - 1, 0), qRgb(0, 0, 0));
+    QCOMPARE(larger.pixel(0, larger.height() - 1), qRgb(0, 0, 0));
+    QCOMPARE(larger.pixel(5 * factor, 6 * factor), qRgb(1, 2, 3));
 }
 
 void TestRdpDesktopWidget::paintsOverlayPointer()

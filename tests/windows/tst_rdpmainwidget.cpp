@@ -56,6 +56,7 @@ private slots:
     void notificationSlidesInAndHidesOnClick();
     void notificationHeightFollowsText();
     void resizeModeSendsAtOnce();
+    void resizeButton();
     void continuousResizeIsThrottled();
     void scrollModeSendsNothing();
     void noDesktopSizeChannel();
@@ -280,6 +281,22 @@ void TestRdpMainWidget::resizeModeSendsAtOnce()
     window->setResizeMode(true);
     QTest::qWait(600);
     QCOMPARE(requests.size(), 1);
+}
+
+void TestRdpMainWidget::resizeButton()
+{
+    makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->resize(420, 310);
+    QTRY_COMPARE(window->size(), QSize(420, 310));
+    auto *button = window->findChild<QPushButton *>("ResizeButton");
+    button->click();
+    QVERIFY(window->resizeMode());
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(QSize(requests[0].width, requests[0].height), QSize(420, 310));
+    button->click();
+    QVERIFY(!window->resizeMode());
 }
 
 void TestRdpMainWidget::continuousResizeIsThrottled()
