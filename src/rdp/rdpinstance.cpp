@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
+#include <QSet>
 
 #include <freerdp/cache/pointer.h>
 #include <freerdp/codec/color.h>
@@ -111,6 +112,8 @@ void interruptTransport(freerdp *instance)
 RdpInstance::RdpInstance(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<QList<ulong>>("QList<ulong>");
+    qRegisterMetaType<RdpViewer>("RdpViewer");
+    qRegisterMetaType<QList<RdpViewer>>("QList<RdpViewer>");
     clipboard = new RdpClipboardBridge(
         [this]() { return context ? context->cliprdrClient : nullptr; }, this);
 }
@@ -354,6 +357,7 @@ void RdpInstance::teardown(quint32 reason)
     // a later connection of this object must not see them.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 
+    viewers.clear();
     clipboard->reset();
     m_exitCode = rdpExitCodeForReason(reason);
     m_connected = false;
@@ -390,6 +394,93 @@ void RdpInstance::handleCliprdrServerFormatDataResponse(const QByteArray &data)
     clipboard->handleServerFormatDataResponse(data);
 }
 
+
+// Our own channels' callbacks arrive here queued.
+
+void RdpInstance::handleOxdeskMinMaxInfo(const QSize &, const QSize &) {}
+
+void RdpInstance::handleOxdeskDesktopResized(const QSize &size)
+{
+    if (!context || !context->mainWidget)
+        return;
+    if (QWidget *desktop = context->mainWidget->desktopWidget())
+        desktop->resize(toLocalRect(context, QRect(QPoint(0, 0), size)).size());
+}
+
+void RdpInstance::handleOxshareClientId(ulong id)
+{
+    if (!context)
+        return;
+    // The sharing dialog learns the id here once it exists. Only the owner (id 0) may
+    // resize the remote desktop.
+    if (context->mainWidget) {
+        context->mainWidget->setResizeMode(id == 0);
+        context->mainWidget->setResizeEnabled(id == 0);
+    }
+}
+
+void RdpInstance::handleOxshareDisconnectInfo(ulong) {}
+
+void RdpInstance::handleOxshareMouseEvent(const QPoint &pos, ulong flags)
+{
+    if (context && context->mainWidget)
+        context->mainWidget->handleOverlayMouseEvent(toLocalPoint(context, pos), flags);
+}
+
+QStringList RdpInstance::sharingMessages(const QList<RdpViewer> &before,
+                                         const QList<RdpViewer> &after, bool *controllerChanged)
+{
+    const auto summary = [](const QList<RdpViewer> &list, QSet<quint32> *ids) {
+        quint32 controller = 0;
+        for (const RdpViewer &viewer : list) {
+            ids->insert(viewer.id);
+            if (viewer.controller)
+                controller = viewer.id;
+        }
+        return controller;
+    };
+    const auto nameOf = [](const QList<RdpViewer> &list, quint32 id) {
+        for (const RdpViewer &viewer : list) {
+            if (viewer.id == id)
+                return viewer.name;
+        }
+        return QString();
+    };
+    QSet<quint32> oldIds;
+    QSet<quint32> newIds;
+    const quint32 oldController = summary(before, &oldIds);
+    const quint32 newController = summary(after, &newIds);
+
+    QStringList messages;
+    *controllerChanged = oldController != newController;
+    if (*controllerChanged && newIds.contains(newController))
+        messages << tr("%1 now has control of the session.").arg(nameOf(after, newController));
+    for (quint32 id : qAsConst(newIds)) {
+        if (!oldIds.contains(id))
+            messages << tr("%1 has joined the session.").arg(nameOf(after, id));
+    }
+    for (quint32 id : qAsConst(oldIds)) {
+        if (!newIds.contains(id))
+            messages << tr("%1 has left the session.").arg(nameOf(before, id));
+    }
+    return messages;
+}
+
+void RdpInstance::handleOxshareServerStatus(bool active, const QList<RdpViewer> &newViewers)
+{
+    Q_UNUSED(active) // for the sharing dialog, once it exists
+    // The first status of a connection is no change to report.
+    if (!viewers.isEmpty()) {
+        bool controllerChanged = false;
+        const QStringList messages = sharingMessages(viewers, newViewers, &controllerChanged);
+        RdpMainWidget *window = context ? context->mainWidget : nullptr;
+        if (controllerChanged && window)
+            window->handleOverlayMouseEvent(QPoint(-1, -1), 0); // hide the other pointer
+        if (!messages.isEmpty() && window)
+            window->showSharingNotification(messages.join(QLatin1Char('\n')));
+    }
+    viewers = newViewers;
+}
 
 // FreeRDP's callbacks.
 

@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 #include "rdp/rdpcontext.h"
+#include "rdp/rdpviewer.h"
 
 #include <freerdp/event.h>
 
@@ -41,6 +42,14 @@ public:
     // The session context shared by the session's windows; null while idle.
     RdpContext *sessionContext() const { return context; }
 
+    // The last viewer list of the sharing channel.
+    QList<RdpViewer> sharingViewers() const { return viewers; }
+
+    // The notification lines for a change of the viewer list: a new controller, then who
+    // joined, then who left. controllerChanged tells whether the controller changed.
+    static QStringList sharingMessages(const QList<RdpViewer> &before,
+                                       const QList<RdpViewer> &after, bool *controllerChanged);
+
 signals:
     void connected();
     void finished();
@@ -63,6 +72,14 @@ private slots:
     void handleCliprdrServerFormatDataRequest(ulong formatId);
     void handleCliprdrServerFormatDataResponse(const QByteArray &data);
     // Local clipboard changes go to the bridge directly (RdpClipboardBridge::sendDataFormats).
+
+    // Our own channels.
+    void handleOxdeskMinMaxInfo(const QSize &minimum, const QSize &maximum);
+    void handleOxdeskDesktopResized(const QSize &size);
+    void handleOxshareClientId(ulong id);
+    void handleOxshareServerStatus(bool active, const QList<RdpViewer> &newViewers);
+    void handleOxshareDisconnectInfo(ulong info);
+    void handleOxshareMouseEvent(const QPoint &pos, ulong flags);
 
 private:
     void teardown(quint32 reason);
@@ -93,5 +110,6 @@ private:
     RdpClipboardBridge *clipboard = nullptr;
 
     QString title;
+    QList<RdpViewer> viewers;
     bool processing = false;  // inside FreeRDP's event processing
 };

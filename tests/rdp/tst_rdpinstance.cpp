@@ -1,6 +1,8 @@
 #include "rdp/rdpcontext.h"
 #include "rdp/rdpinstance.h"
 #include "support/shadowserverfixture.h"
+#include "windows/rdpmainwidget.h"
+#include "windows/rdpsharingnotification.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -160,6 +162,37 @@ void TestRdpInstance::connectsStaysUpAndQuitsWithZero()
     QTest::qWait(2500);
     QVERIFY(rdp.isConnected());
     QCOMPARE(finishedSpy.count(), 0);
+
+    // What our own channels report reaches the window (as their callbacks will, queued).
+    RdpMainWidget *window = context->mainWidget;
+    QVERIFY(window);
+    QWidget *desktop = window->desktopWidget();
+    QVERIFY(desktop);
+    QMetaObject::invokeMethod(&rdp, "handleOxdeskDesktopResized", Qt::QueuedConnection,
+                              Q_ARG(QSize, QSize(640, 480)));
+    QTRY_COMPARE(desktop->size(), QSize(640, 480));
+    QMetaObject::invokeMethod(&rdp, "handleOxshareMouseEvent", Qt::QueuedConnection,
+                              Q_ARG(QPoint, QPoint(10, 20)), Q_ARG(ulong, 0));
+    QTRY_COMPARE(desktop->property("overlayMousePosition").toPoint(), QPoint(10, 20));
+    QMetaObject::invokeMethod(&rdp, "handleOxshareClientId", Qt::QueuedConnection,
+                              Q_ARG(ulong, 3));
+    QTRY_VERIFY(!window->resizeMode());
+    RdpViewer owner;
+    owner.name = QStringLiteral("Olga");
+    owner.owner = true;
+    RdpViewer ed;
+    ed.id = 5;
+    ed.name = QStringLiteral("Ed");
+    auto *notification = window->findChild<RdpSharingNotification *>();
+    QVERIFY(notification);
+    const QString initialText = notification->text();
+    QMetaObject::invokeMethod(&rdp, "handleOxshareServerStatus", Qt::QueuedConnection,
+                              Q_ARG(bool, true), Q_ARG(QList<RdpViewer>, {owner}));
+    QTRY_COMPARE(rdp.sharingViewers().size(), 1);
+    QCOMPARE(notification->text(), initialText); // the first status is no change
+    QMetaObject::invokeMethod(&rdp, "handleOxshareServerStatus", Qt::QueuedConnection,
+                              Q_ARG(bool, true), Q_ARG(QList<RdpViewer>, (QList<RdpViewer>{owner, ed})));
+    QTRY_COMPARE(notification->text(), QStringLiteral("Ed has joined the session."));
 
     // The clipboard channel's callbacks reach the connection as queued calls, from the
     // channel's thread as well as from any other.
