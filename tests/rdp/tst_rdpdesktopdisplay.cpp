@@ -223,6 +223,22 @@ void TestRdpDesktopDisplay::showsRemoteScreen()
         QTRY_COMPARE_WITH_TIMEOUT(keysDown(display), QList<int>(), 5000);
     }
 
+    // Caps Lock and Num Lock pressed in the session lock the remote display's keyboard; the
+    // lock states read from an X display follow.
+    QCOMPARE(x11LockFlags(display), 0u);
+    const auto click = [&](quint32 code) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, code, 0, 0);
+        QApplication::sendEvent(desktop, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, code, 0, 0);
+        QApplication::sendEvent(desktop, &release);
+    };
+    click(66);
+    QTRY_COMPARE_WITH_TIMEOUT(x11LockFlags(display), 4u, 5000);
+    click(77);
+    QTRY_COMPARE_WITH_TIMEOUT(x11LockFlags(display), 6u, 5000);
+    click(66);
+    QTRY_COMPARE_WITH_TIMEOUT(x11LockFlags(display), 2u, 5000);
+
     // Closing the window ends the connection, once the close has been handled.
     QVERIFY(context->mainWidget->close());
     QCOMPARE(finishedSpy.count(), 0);
