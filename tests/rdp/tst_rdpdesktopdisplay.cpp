@@ -3,12 +3,9 @@
 #include "rdp/rdpkeyboard.h"
 #include "windows/rdpmainwidget.h"
 
-#include <QProcess>
+#include "support/shadowserverfixture.h"
+
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <X11/Xlib.h>
@@ -16,23 +13,6 @@
 #undef KeyRelease
 
 namespace {
-
-quint16 freePort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-}
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
 
 const QRgb background = qRgb(0x20, 0x50, 0xC0);
 const QRgb box = qRgb(0xE0, 0x30, 0x10);
@@ -112,56 +92,24 @@ private slots:
     void showsRemoteScreen();
 
 private:
-    QTemporaryDir home;
-    QProcess xvfb;
-    QProcess shadow;
+    ShadowServerFixture server;
     QByteArray display;
     quint16 port = 0;
 };
 
 void TestRdpDesktopDisplay::initTestCase()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
-        || QStandardPaths::findExecutable(QStringLiteral("freerdp-shadow-cli")).isEmpty())
+    if (!ShadowServerFixture::isAvailable())
         QSKIP("Xvfb and freerdp-shadow-cli are needed");
-    QVERIFY(home.isValid());
-
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp")});
-    QVERIFY(xvfb.waitForStarted(5000));
-    QByteArray number;
-    QTRY_VERIFY_WITH_TIMEOUT((number += xvfb.readAllStandardOutput()).contains('\n'), 15000);
-    display = ':' + number.trimmed();
-
-    port = freePort();
-    QVERIFY(port != 0);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    env.insert(QStringLiteral("HOME"), home.path());
-    shadow.setProcessEnvironment(env);
-    shadow.setStandardOutputFile(QProcess::nullDevice());
-    shadow.setStandardErrorFile(QProcess::nullDevice());
-    shadow.start(QStringLiteral("freerdp-shadow-cli"),
-                 {QStringLiteral("/bind-address:127.0.0.1"),
-                  QStringLiteral("/port:%1").arg(port), QStringLiteral("/sec:rdp"),
-                  QStringLiteral("-auth")});
-    QVERIFY(shadow.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [this] {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, port);
-            return socket.waitForConnected(200);
-        }(),
-        40000); // it makes its certificate first, which takes long on a busy machine
-
+    QString why;
+    QVERIFY2(server.start(QSize(640, 480), &why), qPrintable(why));
+    display = server.display();
+    port = server.port();
 }
 
 void TestRdpDesktopDisplay::cleanupTestCase()
 {
-    stop(shadow);
-    stop(xvfb);
+    server.stop();
 }
 
 void TestRdpDesktopDisplay::showsRemoteScreen()
