@@ -10,8 +10,10 @@
 #include "windows/rdpmainwidget.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <QSet>
 
 #include <freerdp/cache/pointer.h>
@@ -116,6 +118,21 @@ RdpInstance::RdpInstance(QObject *parent) : QObject(parent)
     qRegisterMetaType<QList<RdpViewer>>("QList<RdpViewer>");
     clipboard = new RdpClipboardBridge(
         [this]() { return context ? context->cliprdrClient : nullptr; }, this);
+
+    // The server learns the monitor layout again whenever screens come, go or change.
+    for (QScreen *screen : QGuiApplication::screens())
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen *screen) {
+        watchScreen(screen);
+        sendMonitorLayout();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, &RdpInstance::sendMonitorLayout);
+}
+
+void RdpInstance::watchScreen(QScreen *screen)
+{
+    connect(screen, &QScreen::virtualGeometryChanged, this, &RdpInstance::sendMonitorLayout);
+    connect(screen, &QScreen::availableGeometryChanged, this, &RdpInstance::sendMonitorLayout);
 }
 
 RdpInstance::~RdpInstance()
@@ -281,6 +298,7 @@ void RdpInstance::connectFinished(const QVariant &result)
 
     context->frameInProgress = 0;
     context->pendingRegion = new QRegion;
+    sendMonitorLayout();
 
     m_connected = true;
     disconnect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
@@ -425,6 +443,36 @@ void RdpInstance::handleOxshareMouseEvent(const QPoint &pos, ulong flags)
 {
     if (context && context->mainWidget)
         context->mainWidget->handleOverlayMouseEvent(toLocalPoint(context, pos), flags);
+}
+
+QVector<QRect> RdpInstance::monitorLayout(const RdpContext *context)
+{
+    QVector<QRect> layout;
+    QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return layout;
+    const QList<QScreen *> siblings = primary->virtualSiblings();
+    if (siblings.size() > 1) {
+        for (QScreen *screen : QGuiApplication::screens()) {
+            if (siblings.contains(screen))
+                layout << railToRemoteRect(context, screen->availableGeometry());
+        }
+    } else {
+        layout << railToRemoteRect(context, primary->availableGeometry());
+    }
+    return layout;
+}
+
+void RdpInstance::sendMonitorLayout()
+{
+    if (!context || !m_connected)
+        return;
+    // Only rootless sessions tell the server; the layout goes out through the rootless
+    // window channel (oxrail) once its client is built in.
+    if (!context->oxrailClient)
+        return;
+    const QVector<QRect> layout = monitorLayout(context);
+    Q_UNUSED(layout)
 }
 
 QStringList RdpInstance::sharingMessages(const QList<RdpViewer> &before,

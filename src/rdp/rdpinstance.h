@@ -3,15 +3,18 @@
 #include <QList>
 #include <QObject>
 #include <QRegion>
+#include <QRect>
 #include <QSize>
 #include <QVariant>
 #include <QVariantMap>
+#include <QVector>
 
 #include "rdp/rdpcontext.h"
 #include "rdp/rdpviewer.h"
 
 #include <freerdp/event.h>
 
+class QScreen;
 class RdpClipboardBridge;
 class RdpWorkerThread;
 
@@ -47,6 +50,11 @@ public:
 
     // The notification lines for a change of the viewer list: a new controller, then who
     // joined, then who left. controllerChanged tells whether the controller changed.
+    // The local monitor layout for the server: the work area of each screen of the virtual
+    // desktop in screen order (of the primary screen alone when it stands alone), in remote
+    // coordinates relative to the virtual desktop's top-left corner.
+    static QVector<QRect> monitorLayout(const RdpContext *context);
+
     static QStringList sharingMessages(const QList<RdpViewer> &before,
                                        const QList<RdpViewer> &after, bool *controllerChanged);
 
@@ -81,11 +89,14 @@ private slots:
     void handleOxshareDisconnectInfo(ulong info);
     void handleOxshareMouseEvent(const QPoint &pos, ulong flags);
 
+    void sendMonitorLayout();
+
 private:
     void teardown(quint32 reason);
     void createDesktopWindow();
     void destroyWindows();
     void resizeDesktop(const QSize &size);
+    void watchScreen(QScreen *screen);
     void postWait();
     void showRegion(const QRegion &remoteRegion);
 

@@ -1,5 +1,7 @@
 #include "rdp/rdpinstance.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QtTest>
 
 namespace {
@@ -16,8 +18,9 @@ RdpViewer viewer(quint32 id, const QString &name, bool controller = false)
 
 } // namespace
 
-// The lines of the sharing notification for a change of the viewer list.
-class TestRdpSharingMessages : public QObject
+// Rules of a connection that need no server: the lines of the sharing notification for a
+// change of the viewer list, and the monitor layout sent to the server.
+class TestRdpInstanceRules : public QObject
 {
     Q_OBJECT
 
@@ -25,9 +28,11 @@ private slots:
     void messages_data();
     void messages();
     void firstStatusShowsNothing();
+    void monitorLayout_data();
+    void monitorLayout();
 };
 
-void TestRdpSharingMessages::messages_data()
+void TestRdpInstanceRules::messages_data()
 {
     QTest::addColumn<QList<RdpViewer>>("before");
     QTest::addColumn<QList<RdpViewer>>("after");
@@ -67,7 +72,7 @@ void TestRdpSharingMessages::messages_data()
         << true;
 }
 
-void TestRdpSharingMessages::messages()
+void TestRdpInstanceRules::messages()
 {
     QFETCH(QList<RdpViewer>, before);
     QFETCH(QList<RdpViewer>, after);
@@ -78,7 +83,7 @@ void TestRdpSharingMessages::messages()
     QCOMPARE(changed, controllerChanged);
 }
 
-void TestRdpSharingMessages::firstStatusShowsNothing()
+void TestRdpInstanceRules::firstStatusShowsNothing()
 {
     // Without a connection the statuses are only remembered.
     RdpInstance rdp;
@@ -89,5 +94,32 @@ void TestRdpSharingMessages::firstStatusShowsNothing()
     QCOMPARE(rdp.sharingViewers().at(1).name, QStringLiteral("Al"));
 }
 
-QTEST_MAIN(TestRdpSharingMessages)
-#include "tst_rdpsharingmessages.moc"
+void TestRdpInstanceRules::monitorLayout_data()
+{
+    QTest::addColumn<double>("localToRemote");
+    QTest::addColumn<QRect>("expected"); // inclusive corners
+    QScreen *screen = QGuiApplication::primaryScreen();
+    QVERIFY(screen);
+    // The offscreen platform has one screen, at 0,0.
+    const QRect work = screen->availableGeometry();
+    QCOMPARE(work.topLeft(), QPoint(0, 0));
+    QTest::newRow("zoom 1") << 1.0 << work;
+    // Remote pixels are twice as many when the session is shown at half size.
+    QTest::newRow("half size") << 2.0 << QRect(QPoint(0, 0), work.size() * 2);
+    QTest::newRow("double size")
+        << 0.5 << QRect(QPoint(0, 0), QPoint((work.right() - 1) / 2, (work.bottom() - 1) / 2));
+}
+
+void TestRdpInstanceRules::monitorLayout()
+{
+    QFETCH(double, localToRemote);
+    QFETCH(QRect, expected);
+    RdpContext context = {};
+    context.localToRemoteScale = localToRemote;
+    context.remoteToLocalScale = 1.0 / localToRemote;
+    QCOMPARE(QGuiApplication::screens().size(), 1);
+    QCOMPARE(RdpInstance::monitorLayout(&context), QVector<QRect>{expected});
+}
+
+QTEST_MAIN(TestRdpInstanceRules)
+#include "tst_rdpinstancerules.moc"
