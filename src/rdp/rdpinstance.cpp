@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSet>
+#include <QThread>
 
 #include <freerdp/cache/pointer.h>
 #include <freerdp/codec/color.h>
@@ -261,6 +262,9 @@ void RdpInstance::destroyWindows()
 
 void RdpInstance::resizeDesktop(const QSize &size)
 {
+    if (QThread::currentThread() != thread())
+        return; // while connecting: the window is made with the new size
+
     if (context && context->mainWidget) {
         if (QWidget *desktop = context->mainWidget->desktopWidget())
             desktop->resize(toLocalRect(context, QRect(QPoint(0, 0), size)).size());
@@ -388,7 +392,9 @@ void RdpInstance::teardown(quint32 reason)
 
 void RdpInstance::showRegion(const QRegion &remoteRegion)
 {
-    if (remoteRegion.isEmpty())
+    // Updates that FreeRDP handles while it connects run on the worker thread; there is no
+    // window yet then, and the window paints the whole framebuffer when it appears.
+    if (remoteRegion.isEmpty() || QThread::currentThread() != thread())
         return;
     ::showRegion(context, remoteRegion);
     emit regionUpdated(remoteRegion);
