@@ -3,8 +3,10 @@
 #include "rdp/rdpcontext.h"
 #include "windows/rdpmainwidget.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QPixmap>
+#include <QThread>
 
 #include <freerdp/gdi/gdi.h>
 
@@ -12,32 +14,43 @@ namespace {
 
 BOOL pointerNew(rdpContext *context, rdpPointer *pointer)
 {
-    auto *rdpPointer = reinterpret_cast<RdpPointer *>(pointer);
-    rdpPointer->cursor = nullptr;
-    const QImage image = rdpPointerImage(pointer, context->gdi ? &context->gdi->palette : nullptr);
+    auto *shape = reinterpret_cast<RdpPointer *>(pointer);
+    shape->image = nullptr;
+    shape->cursor = nullptr;
+    const gdiPalette *palette = context->gdi ? &context->gdi->palette : nullptr;
+    const QImage image = rdpPointerImage(pointer, palette);
     // A shape that cannot be converted leaves the last cursor in place rather than ending the
     // connection.
     if (!image.isNull())
-        rdpPointer->cursor = new QCursor(QPixmap::fromImage(image), int(pointer->xPos),
-                                         int(pointer->yPos));
+        shape->image = new QImage(image);
     return TRUE;
 }
 
 void pointerFree(rdpContext *, rdpPointer *pointer)
 {
-    auto *rdpPointer = reinterpret_cast<RdpPointer *>(pointer);
-    delete rdpPointer->cursor;
-    rdpPointer->cursor = nullptr;
+    auto *shape = reinterpret_cast<RdpPointer *>(pointer);
+    delete shape->cursor;
+    shape->cursor = nullptr;
+    delete shape->image;
+    shape->image = nullptr;
 }
 
 BOOL pointerSet(rdpContext *context, const rdpPointer *pointer)
 {
-    const auto *rdpPointer = reinterpret_cast<const RdpPointer *>(pointer);
+    // FreeRDP hands over a const record; the cursor is a cache of it.
+    auto *shape = reinterpret_cast<RdpPointer *>(const_cast<rdpPointer *>(pointer));
     RdpContext *session = RdpContext::from(context);
-    if (!rdpPointer->cursor || !session->mainWidget)
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (!shape->image || !session->mainWidget || !app
+        || QThread::currentThread() != app->thread())
         return TRUE;
-    if (QWidget *widget = session->mainWidget->desktopWidget())
-        widget->setCursor(*rdpPointer->cursor);
+    QWidget *widget = session->mainWidget->desktopWidget();
+    if (!widget)
+        return TRUE;
+    if (!shape->cursor)
+        shape->cursor = new QCursor(QPixmap::fromImage(*shape->image), int(pointer->xPos),
+                                    int(pointer->yPos));
+    widget->setCursor(*shape->cursor);
     return TRUE;
 }
 

@@ -365,7 +365,18 @@ void TestRdpDesktopWidget::pointerShapesBecomeCursors()
     pointer->lengthXorMask = sizeof colours;
     pointer->andMaskData = andMask;
     pointer->lengthAndMask = sizeof andMask;
-    QVERIFY(pointer->New(context, pointer));
+    // While connecting, FreeRDP works on another thread: the shape waits for the GUI thread.
+    bool made = false;
+    bool set = false;
+    QThread *worker = QThread::create([&] {
+        made = pointer->New(context, pointer);
+        set = pointer->Set(context, pointer);
+    });
+    worker->start();
+    QVERIFY(worker->wait(5000));
+    delete worker;
+    QVERIFY(made && set);
+    QCOMPARE(widget->cursor().shape(), Qt::ArrowCursor);
     QVERIFY(pointer->Set(context, pointer));
     QCOMPARE(widget->cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(widget->cursor().hotSpot(), QPoint(3, 5));
