@@ -7,12 +7,14 @@
 #include "rdp/rdpmouse.h"
 #include "windows/rdpmainwidget.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QRadialGradient>
 #include <QRegion>
+#include <QThread>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -246,6 +248,10 @@ void RdpDesktopWidget::focusOutEvent(QFocusEvent *event)
 
 void showRegion(RdpContext *context, const QRegion &region)
 {
+    // Painting belongs to the GUI thread; while connecting there is no window yet anyway.
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return;
     if (isRemoteApplication(context) || !context->mainWidget)
         return;
     QWidget *widget = context->mainWidget->desktopWidget();
