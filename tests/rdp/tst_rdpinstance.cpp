@@ -105,6 +105,7 @@ private slots:
     void connectsStaysUpAndQuitsWithZero();
     void rootlessWithoutServerSupportShowsDesktop();
     void tunnelledThroughSocksProxy();
+    void directConnectionOffersTls();
     void refusedPortEndsWith131();
     void quitWhileConnectingEndsPromptly();
     void serverGoingAwayEndsTheConnection(); // last: it stops the server
@@ -274,6 +275,22 @@ void TestRdpInstance::tunnelledThroughSocksProxy()
     QCOMPARE(proxy.requestedHost, QByteArray("127.0.0.1"));
     QCOMPARE(proxy.requestedPort, port);
     QTRY_VERIFY_WITH_TIMEOUT(paintSpy.count() > 0, 10000);
+    rdp.quit();
+    QCOMPARE(rdp.exitCode(), 0);
+}
+
+void TestRdpInstance::directConnectionOffersTls()
+{
+    // Direct connections offer TLS besides standard RDP security; this server picks RDP.
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 41000, QStringLiteral("800x600"), QString(), true,
+                                 QVariantMap()));
+    QVERIFY(freerdp_settings_get_bool(rdp.sessionContext()->settings(), FreeRDP_TlsSecurity));
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 1, 20000);
+    QCOMPARE(connectedSpy.count(), 1);
     rdp.quit();
     QCOMPARE(rdp.exitCode(), 0);
 }
