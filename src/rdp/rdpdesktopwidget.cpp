@@ -58,8 +58,9 @@ QImage RdpDesktopWidget::framebufferImage(const RdpContext *context)
     const rdpGdi *gdi = context ? context->gdi() : nullptr;
     if (!gdi || !gdi->primary_buffer || gdi->width <= 0 || gdi->height <= 0)
         return QImage();
-    return QImage(gdi->primary_buffer, gdi->width, gdi->height, int(gdi->stride),
-                  QImage::Format_RGB32);
+    // Read-only: painting never writes into FreeRDP's buffer.
+    return QImage(static_cast<const uchar *>(gdi->primary_buffer), gdi->width, gdi->height,
+                  int(gdi->stride), QImage::Format_RGB32);
 }
 
 QSize RdpDesktopWidget::sizeHint() const
@@ -107,7 +108,10 @@ QRect RdpDesktopWidget::overlayArea() const
 {
     const QRectF circle(overlayPosition.x() - clickRadius, overlayPosition.y() - clickRadius,
                         2 * clickRadius, 2 * clickRadius);
-    return circle.toAlignedRect().united(QRect(overlayPosition, cursorImage.size()));
+    // One more pixel around: the circle's smoothed edge may reach it.
+    return circle.toAlignedRect()
+        .adjusted(-1, -1, 1, 1)
+        .united(QRect(overlayPosition, cursorImage.size()));
 }
 
 void RdpDesktopWidget::setOverlayMouseClickRadius(double rad)
