@@ -302,9 +302,9 @@ void RdpInstance::connectFinished(const QVariant &result)
 
     context->frameInProgress = 0;
     context->pendingRegion = new QRegion;
-    sendMonitorLayout();
 
     m_connected = true;
+    sendMonitorLayout();
     disconnect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
     connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::waitFinished);
     quitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
