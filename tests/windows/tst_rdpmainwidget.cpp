@@ -55,6 +55,7 @@ private slots:
     void toolbarSlidesInWhenHovered();
     void notificationSlidesInAndHidesOnClick();
     void notificationHeightFollowsText();
+    void toolbarAndNotificationLeaveAfterFiveSeconds();
     void resizeModeSendsAtOnce();
     void resizeButton();
     void continuousResizeIsThrottled();
@@ -258,6 +259,28 @@ void TestRdpMainWidget::notificationHeightFollowsText()
         many << QStringLiteral("Viewer %1 has joined the session.").arg(i);
     notification.setText(many.join('\n'));
     QCOMPARE(notification.height(), 300);
+}
+
+// Both wait five seconds, so both are checked in the same wait.
+void TestRdpMainWidget::toolbarAndNotificationLeaveAfterFiveSeconds()
+{
+    makeWindow();
+    auto *toolbar = window->findChild<RdpToolbar *>();
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(toolbar, &enter);
+    window->showSharingNotification(QStringLiteral("Ann has joined the session."));
+    QTRY_COMPARE_WITH_TIMEOUT(toolbarGeometry(), window->toolbarShownGeometry(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(notificationGeometry(), window->notificationShownGeometry(), 2000);
+
+    // The mouse leaves the toolbar: five seconds later it slides out; the notification goes
+    // five seconds after it arrived.
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(toolbar, &leave);
+    QTest::qWait(4500);
+    QCOMPARE(toolbarGeometry(), window->toolbarShownGeometry());
+    QCOMPARE(notificationGeometry(), window->notificationShownGeometry());
+    QTRY_COMPARE_WITH_TIMEOUT(toolbarGeometry(), window->toolbarParkedGeometry(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(notificationGeometry(), window->notificationHiddenGeometry(), 2000);
 }
 
 void TestRdpMainWidget::resizeModeSendsAtOnce()
