@@ -219,6 +219,7 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     worker = new RdpWorkerThread(this);
     connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
     freerdp *instance = context->freerdpInstance();
+    connectRunning = true;
     worker->post([instance]() { return QVariant(freerdp_connect(instance) ? 1 : 0); });
     return true;
 }
@@ -286,6 +287,7 @@ void RdpInstance::connectFinished(const QVariant &result)
 {
     if (!context)
         return;
+    connectRunning = false;
     if (result.toInt() == 0) {
         teardown(ReasonConnectFailed);
         return;
@@ -368,8 +370,10 @@ void RdpInstance::teardown(quint32 reason)
         // Still connecting: make freerdp_connect give up, then wait for it. A server that
         // accepted and stays silent would keep its blocking reads waiting for ever, so the
         // connection's sockets are shut down as well.
-        freerdp_abort_connect(instance);
-        interruptTransport(instance);
+        if (connectRunning) {
+            freerdp_abort_connect(instance);
+            interruptTransport(instance);
+        }
         disconnect(worker, nullptr, this, nullptr);
         delete worker;
         worker = nullptr;
@@ -380,6 +384,7 @@ void RdpInstance::teardown(quint32 reason)
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 
     viewers.clear();
+    connectRunning = false;
     clipboard->reset();
     m_exitCode = rdpExitCodeForReason(reason);
     m_connected = false;

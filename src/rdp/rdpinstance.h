@@ -122,5 +122,6 @@ private:
 
     QString title;
     QList<RdpViewer> viewers;
+    bool connectRunning = false; // freerdp_connect is running on the worker thread
     bool processing = false;  // inside FreeRDP's event processing
 };
