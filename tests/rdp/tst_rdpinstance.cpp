@@ -13,7 +13,10 @@
 #include <QtTest>
 
 #include <freerdp/channels/cliprdr.h>
+#include <freerdp/client/rail.h>
 #include <freerdp/gdi/gdi.h>
+#include <freerdp/gdi/region.h>
+#include <freerdp/rail.h>
 
 
 namespace {
@@ -93,6 +96,26 @@ private:
 
 } // namespace
 
+namespace {
+
+QList<UINT32> acknowledgedFrames;
+BOOL recordFrameAcknowledge(rdpContext *, UINT32 frameId)
+{
+    acknowledgedFrames << frameId;
+    return TRUE;
+}
+
+RAIL_SYSPARAM_ORDER sentSystemParam;
+int sentSystemParams = 0;
+UINT recordClientSystemParam(RailClientContext *, const RAIL_SYSPARAM_ORDER *order)
+{
+    sentSystemParam = *order;
+    ++sentSystemParams;
+    return CHANNEL_RC_OK;
+}
+
+} // namespace
+
 // A connection against FreeRDP's shadow server on a private X display, without SSH.
 class TestRdpInstance : public QObject
 {
@@ -104,6 +127,7 @@ private slots:
 
     void connectsStaysUpAndQuitsWithZero();
     void rootlessWithoutServerSupportShowsDesktop();
+    void framesAreShownWholeAndAcknowledged();
     void tunnelledThroughSocksProxy();
     void directConnectionOffersTls();
     void refusedPortEndsWith131();
@@ -252,8 +276,116 @@ void TestRdpInstance::rootlessWithoutServerSupportShowsDesktop()
     // The RemoteApp channel was loaded all the same.
     QTRY_VERIFY_WITH_TIMEOUT(context->railClient, 5000);
     QCOMPARE(context->railClient->custom, static_cast<void *>(context));
+
+    // The server's system parameters are answered with the whole remote desktop as work
+    // area, without full-window drag and without a high-contrast scheme.
+    RailClientContext *rail = context->railClient;
+    QVERIFY(rail->ServerSystemParam);
+    const pcRailClientSystemParam send = rail->ClientSystemParam;
+    rail->ClientSystemParam = recordClientSystemParam;
+    sentSystemParams = 0;
+    RAIL_SYSPARAM_ORDER order = {};
+    order.param = SPI_SETWORKAREA;
+    order.params = 0x7F;
+    order.dragFullWindows = TRUE;
+    order.workArea = {5, 6, 7, 8};
+    order.highContrast.colorSchemeLength = 4;
+    WCHAR scheme[] = {'a', 'b', 0};
+    order.highContrast.colorScheme.length = 4;
+    order.highContrast.colorScheme.string = reinterpret_cast<BYTE *>(scheme);
+    rail->ServerSystemParam(rail, &order);
+    rail->ClientSystemParam = send;
+    QCOMPARE(sentSystemParams, 1);
+    QCOMPARE(sentSystemParam.params, 0x7Fu);
+    QCOMPARE(sentSystemParam.workArea.left, UINT16(0));
+    QCOMPARE(sentSystemParam.workArea.top, UINT16(0));
+    QCOMPARE(int(sentSystemParam.workArea.right),
+             int(freerdp_settings_get_uint32(context->settings(), FreeRDP_DesktopWidth)));
+    QCOMPARE(int(sentSystemParam.workArea.bottom),
+             int(freerdp_settings_get_uint32(context->settings(), FreeRDP_DesktopHeight)));
+    QVERIFY(!sentSystemParam.dragFullWindows);
+    QCOMPARE(sentSystemParam.highContrast.colorSchemeLength, 0u);
+    QVERIFY(!sentSystemParam.highContrast.colorScheme.string);
     rdp.quit();
     QCOMPARE(finishedSpy.count(), 1);
+    QCOMPARE(rdp.exitCode(), 0);
+}
+
+void TestRdpInstance::framesAreShownWholeAndAcknowledged()
+{
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("800x600"), QString(), false,
+                                 QVariantMap()));
+    QTRY_VERIFY_WITH_TIMEOUT(connectedSpy.count() == 1 || finishedSpy.count() == 1, 20000);
+    QCOMPARE(connectedSpy.count(), 1);
+    RdpContext *context = rdp.sessionContext();
+    rdpContext *rdpCtx = context->rdp();
+    rdpUpdate *update = rdpCtx->update;
+    QTest::qWait(500); // let the first screen arrive
+
+    // FreeRDP calls these on this thread while it processes the server's updates; here the
+    // test plays the server between two waits.
+    QSignalSpy paintSpy(&rdp, &RdpInstance::regionUpdated);
+    const auto paint = [&](int x, int y, int w, int h) {
+        update->BeginPaint(rdpCtx);
+        gdi_InvalidateRegion(rdpCtx->gdi->primary->hdc, x, y, w, h);
+        update->EndPaint(rdpCtx);
+    };
+    // Without a frame, each paint is shown at once.
+    paint(0, 0, 10, 10);
+    QCOMPARE(paintSpy.count(), 1);
+    QCOMPARE(paintSpy.takeFirst().at(0).value<QRegion>(), QRegion(0, 0, 10, 10));
+
+    acknowledgedFrames.clear();
+    const pSurfaceFrameAcknowledge acknowledge = update->SurfaceFrameAcknowledge;
+    update->SurfaceFrameAcknowledge = recordFrameAcknowledge;
+    freerdp_settings_set_uint32(rdpCtx->settings, FreeRDP_FrameAcknowledge, 2);
+    SURFACE_FRAME_MARKER marker = {};
+    marker.frameAction = SURFACECMD_FRAMEACTION_BEGIN;
+    marker.frameId = 41;
+    update->SurfaceFrameMarker(rdpCtx, &marker);
+    paint(0, 0, 10, 10);
+    paint(100, 50, 20, 5);
+    QCOMPARE(paintSpy.count(), 0); // collected until the frame ends
+    marker.frameAction = SURFACECMD_FRAMEACTION_END;
+    update->SurfaceFrameMarker(rdpCtx, &marker);
+    QCOMPARE(paintSpy.count(), 1);
+    QCOMPARE(paintSpy.takeFirst().at(0).value<QRegion>(),
+             QRegion(0, 0, 10, 10) + QRegion(100, 50, 20, 5));
+    QCOMPARE(acknowledgedFrames, QList<UINT32>{41});
+    QVERIFY(context->pendingRegion->isEmpty());
+
+    // Without frame acknowledgement the marker is not answered.
+    freerdp_settings_set_uint32(rdpCtx->settings, FreeRDP_FrameAcknowledge, 0);
+    marker.frameAction = SURFACECMD_FRAMEACTION_BEGIN;
+    marker.frameId = 42;
+    update->SurfaceFrameMarker(rdpCtx, &marker);
+    marker.frameAction = SURFACECMD_FRAMEACTION_END;
+    update->SurfaceFrameMarker(rdpCtx, &marker);
+    QCOMPARE(acknowledgedFrames, QList<UINT32>{41});
+    QCOMPARE(paintSpy.count(), 0); // an empty frame shows nothing
+    update->SurfaceFrameAcknowledge = acknowledge;
+
+    // A new desktop size keeps the picture and resizes the desktop widget.
+    QSignalSpy resizeSpy(&rdp, &RdpInstance::desktopResized);
+    QImage before(rdpCtx->gdi->primary_buffer, int(rdpCtx->gdi->width),
+                  int(rdpCtx->gdi->height), int(rdpCtx->gdi->stride), QImage::Format_RGB32);
+    const QImage corner = before.copy(0, 0, 64, 64);
+    freerdp_settings_set_uint32(rdpCtx->settings, FreeRDP_DesktopWidth, 1100);
+    freerdp_settings_set_uint32(rdpCtx->settings, FreeRDP_DesktopHeight, 700);
+    QVERIFY(update->DesktopResize(rdpCtx));
+    QCOMPARE(int(rdpCtx->gdi->width), 1100);
+    QCOMPARE(int(rdpCtx->gdi->height), 700);
+    QImage after(rdpCtx->gdi->primary_buffer, int(rdpCtx->gdi->width),
+                 int(rdpCtx->gdi->height), int(rdpCtx->gdi->stride), QImage::Format_RGB32);
+    QCOMPARE(after.copy(0, 0, 64, 64), corner);
+    QCOMPARE(resizeSpy.count(), 1);
+    QCOMPARE(context->mainWidget->desktopWidget()->size(), QSize(1100, 700));
+
+    rdp.quit();
     QCOMPARE(rdp.exitCode(), 0);
 }
 
