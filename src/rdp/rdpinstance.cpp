@@ -220,7 +220,12 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
     freerdp *instance = context->freerdpInstance();
     connectRunning = true;
-    worker->post([instance]() { return QVariant(freerdp_connect(instance) ? 1 : 0); });
+    connectSucceeded = std::make_shared<bool>(false);
+    const std::shared_ptr<bool> succeeded = connectSucceeded;
+    worker->post([instance, succeeded]() {
+        *succeeded = freerdp_connect(instance);
+        return QVariant(*succeeded ? 1 : 0);
+    });
     return true;
 }
 
@@ -377,7 +382,12 @@ void RdpInstance::teardown(quint32 reason)
         disconnect(worker, nullptr, this, nullptr);
         delete worker;
         worker = nullptr;
+        // The connect step may have succeeded after all, its result still on its way: then
+        // the channels are up and the connection must be taken down properly.
+        if (connectSucceeded && *connectSucceeded)
+            freerdp_disconnect(instance);
     }
+    connectSucceeded.reset();
 
     // Results and channel callbacks of this connection that are still queued are void now;
     // a later connection of this object must not see them.

@@ -14,6 +14,8 @@
 
 #include <freerdp/event.h>
 
+#include <memory>
+
 class QScreen;
 class RdpClipboardBridge;
 class RdpWorkerThread;
@@ -123,5 +125,8 @@ private:
     QString title;
     QList<RdpViewer> viewers;
     bool connectRunning = false; // freerdp_connect is running on the worker thread
+    // What freerdp_connect returned; written by the worker, read after its result arrived or
+    // after the worker thread ended.
+    std::shared_ptr<bool> connectSucceeded;
     bool processing = false;  // inside FreeRDP's event processing
 };

@@ -132,6 +132,7 @@ private slots:
     void directConnectionOffersTls();
     void refusedPortEndsWith131();
     void quitWhileConnectingEndsPromptly();
+    void quitBeforeConnectResultIsHandled();
     void serverGoingAwayEndsTheConnection(); // last: it stops the server
 
 private:
@@ -468,6 +469,28 @@ void TestRdpInstance::quitWhileConnectingEndsPromptly()
     QCOMPARE(finishedSpy.count(), 1);
     QCOMPARE(rdp.exitCode(), 0);
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestRdpInstance::quitBeforeConnectResultIsHandled()
+{
+    RdpInstance rdp;
+    QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
+    QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"),
+                                 QString(), 0, QStringLiteral("800x600"), QString(), false,
+                                 QVariantMap()));
+    // No events are handled meanwhile: the connect step succeeds on the worker thread and its
+    // result waits in the queue.
+    QThread::msleep(3000);
+    rdp.quit();
+    QCOMPARE(finishedSpy.count(), 1);
+    QCOMPARE(rdp.exitCode(), 0);
+    QVERIFY(!rdp.sessionContext());
+    // The result that was on its way changes nothing any more.
+    QTest::qWait(200);
+    QCOMPARE(connectedSpy.count(), 0);
+    QCOMPARE(finishedSpy.count(), 1);
+    QVERIFY(!rdp.sessionContext());
 }
 
 void TestRdpInstance::serverGoingAwayEndsTheConnection()
