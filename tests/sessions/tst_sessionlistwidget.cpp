@@ -154,6 +154,27 @@ private slots:
         QCOMPARE(requests.first().value("params").toObject(), QJsonObject({{"id", id}}));
     }
 
+    // Rows are re-sorted after each poll; the selection, and the buttons, stay with the
+    // session, also among sessions started in the same second.
+    void selectionFollowsItsSession()
+    {
+        const QString when = "2024-01-02T10:00:00";
+        QJsonArray sessions{sessionJson("m", "", "sleep 300", 0, when)};
+        populate(sessions);
+        selectSession("m");
+        sessions.append(sessionJson("b", "", "sleep 301", 0, when));
+        sessions.append(sessionJson("a", "", "sleep 302", 1, "2024-01-01T10:00:00"));
+        poll(sessions);
+        for (int clients : {1, 0}) {
+            sessions[0] = sessionJson("m", "Renamed", "sleep 300", clients, when);
+            poll(sessions);
+            QCOMPARE(selectedIndex().siblingAtColumn(0).data().toString(), QStringLiteral("Renamed"));
+            QCOMPARE(window->findChild<QPushButton *>("ConnectSessionButton")->isEnabled(), clients == 0);
+            QVERIFY(view->visualRect(selectedIndex().siblingAtColumn(1))
+                        .contains(window->findChild<QPushButton *>("ConnectSessionButton")->geometry()));
+        }
+    }
+
     void noSelectionHidesButtons()
     {
         populate();
