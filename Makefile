@@ -1,9 +1,11 @@
 # make run: install what is missing, build, start the client.
 # make test: install what is missing, build, run every test through CTest.
+# make demo: install what is missing, build, start the client with a private ssh
+#            server on this computer and the profile "This computer" for it.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test demo clean
 
 all: build
 
@@ -19,6 +21,9 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@scripts/demo $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
