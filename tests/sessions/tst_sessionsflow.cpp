@@ -133,6 +133,7 @@ private:
     QList<QJsonObject> sentRequests(const QString &method) const;
     QString serverDataPath() const;
     void selectSession(SessionListWidget *window, const QString &id);
+    QString selectedId(SessionListWidget *window) const;
     void startSession(SessionListWidget *window, const QString &command, const QString &geometry,
                       const QString &bookmarkId = QString());
     void terminateLeftovers();
@@ -299,11 +300,22 @@ void TestSessionsFlow::selectSession(SessionListWidget *window, const QString &i
     for (int row = 0; row < proxy->rowCount(); ++row) {
         const QModelIndex index = proxy->index(row, 0);
         if (model(window)->session(proxy->mapToSource(index).row()).id == id) {
-            view->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            // As a click does: the row becomes current too (the view moves the selection
+            // along with the current row when that row goes away).
+            view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
+                                                               | QItemSelectionModel::Rows);
             return;
         }
     }
     QFAIL(qPrintable("no row for session " + id));
+}
+
+QString TestSessionsFlow::selectedId(SessionListWidget *window) const
+{
+    auto *view = window->findChild<QTableView *>("SessionListView");
+    auto *proxy = qobject_cast<QSortFilterProxyModel *>(view->model());
+    const QModelIndexList selected = view->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? QString() : model(window)->session(proxy->mapToSource(selected.first()).row()).id;
 }
 
 void TestSessionsFlow::startSession(SessionListWidget *window, const QString &command, const QString &geometry,
@@ -440,10 +452,12 @@ void TestSessionsFlow::startSessions()
     sortedIds.sort();
     QCOMPARE(ids, sortedIds);
 
-    // Polls came at the rhythm of the update timer.
-    QTRY_VERIFY_WITH_TIMEOUT(pollTimes.size() >= 3, 2 * PollTimeout);
+    // Polls come at the rhythm of the update timer (measured once no start keeps the
+    // server busy, so that the replies come back at once).
+    const int seen = pollTimes.size();
+    QTRY_VERIFY_WITH_TIMEOUT(pollTimes.size() >= seen + 2, 2 * PollTimeout);
     const qint64 gap = pollTimes.last() - pollTimes.at(pollTimes.size() - 2);
-    QVERIFY2(gap >= 4500 && gap <= 6500, qPrintable(QString::number(gap)));
+    QVERIFY2(gap >= 4500 && gap <= 5500, qPrintable(QString::number(gap)));
 }
 
 void TestSessionsFlow::secondLinkListsTheSameSessions()
@@ -526,9 +540,16 @@ void TestSessionsFlow::disconnectAndConnect()
     QTRY_COMPARE(viewer.state(), QAbstractSocket::UnconnectedState);
 
     // Connecting asks the server for the way in; the display engine takes it from there.
+    if (selectedId(window) != id) {
+        // When another session's row is left out of a poll.
+        qWarning("the selection moved from %s to %s", qPrintable(id), qPrintable(selectedId(window)));
+        selectSession(window, id);
+    }
     QTest::mouseClick(connectButton, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(sentRequests("Nuvek.connect").size(), 1, 5000);
-    QCOMPARE(sentRequests("Nuvek.connect").first().value("params").toObject(), QJsonObject({{"id", id}}));
+    const QJsonObject connectRequest = sentRequests("Nuvek.connect").value(0);
+    QVERIFY2(connectRequest.value("params").toObject() == QJsonObject({{"id", id}}),
+             QJsonDocument(connectRequest).toJson().constData());
     QTest::qWait(500);
     QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
 }
