@@ -77,6 +77,11 @@ void SshDevice::askForUser()
     m_askpassProcess = new QProcess;
     connect(m_askpassProcess, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             &SshDevice::on_AProc_finished);
+    // Without the helper nobody can answer: end the attempt instead of waiting for ever.
+    connect(m_askpassProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart && m_askpassProcess)
+            fail(tr("%1 failed to start").arg(QLatin1String(AskpassName)));
+    });
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("OSTRANE_ASKPASS_SERVER"));
     environment.insert(QStringLiteral("OSTRANE_ASKPASS_SERVER"), m_askpassServer);

@@ -232,6 +232,24 @@ private slots:
         }
     }
 
+    // Without a helper to ask, the attempt ends instead of waiting for ever.
+    void userAskedWithoutHelper()
+    {
+        QFile askpass(path("askpass"));
+        const QFile::Permissions permissions = askpass.permissions();
+        QVERIFY(askpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        auto device = makeDevice();
+        QSignalSpy finished(device.get(), &SshDevice::finished);
+        device->connectTo("srv1", 0, QString(), "sci", false, "/tmp/askpass-x");
+        const bool ended = finished.wait(5000);
+        askpass.setPermissions(permissions);
+        QVERIFY(ended);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(device->errorString(), QString("askpass failed to start"));
+        QVERIFY(!QFile::exists(path("args")));
+    }
+
     void findFreePort()
     {
         QTcpServer a, b;
