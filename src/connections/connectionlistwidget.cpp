@@ -1,5 +1,7 @@
 #include "connections/connectionlistwidget.h"
 
+#include "app/windowstyle.h"
+
 #include "app/aboutdialog.h"
 #include "app/bringforward.h"
 #include "app/errorbox.h"
@@ -42,47 +44,6 @@ namespace {
 const char makerSite[] = "https://www.ostrane.example";
 const char geometryKey[] = "Geometry";
 const char closeWithMonitor[] = "CloseWithMonitor";
-
-const char windowStyleSheet[] =
-    "QTableView {"
-    " selection-background-color: #FFFFC0;"
-    " selection-color: black;"
-    "}"
-    "QPushButton[myFlat=\"true\"] {"
-    " border: 0px;"
-    " padding: 3px;"
-    "}"
-    "QPushButton[myFlat=\"true\"]::menu-indicator {"
-    " image: none;"
-    " width: 0px;"
-    " height: 0px;"
-    "}"
-    "QPushButton[myFlat=\"true\"]:hover {"
-    " border-color: gray;"
-    " border-radius: 3px;"
-    " border-style: outset;"
-    " border-width: 1px;"
-    "}"
-    "QPushButton[myFlat=\"true\"]:pressed, QPushButton[myFlat=\"true\"]:checked {"
-    " background-color: darkgray;"
-    " border-color: gray;"
-    " border-radius: 3px;"
-    " border-style: outset;"
-    " border-width: 1px;"
-    "}"
-    "QPushButton[myAction=\"true\"] {"
-    " background-color: #119ED1;"
-    " border-color: #119ED1;"
-    " border-radius: 3px;"
-    " border-style: solid;"
-    " padding: 3px;"
-    "}"
-    "QPushButton[myAction=\"true\"]:pressed {"
-    " background-color: #0486B8;"
-    "}"
-    "QPushButton[myAction=\"true\"]:disabled {"
-    " background-color: #60BCDE;"
-    "}";
 
 QPushButton *makeToolButton(QWidget *parent, const char *name, const char *icon)
 {
@@ -142,7 +103,7 @@ void ConnectionListWidget::buildForm()
 {
     setObjectName(QStringLiteral("ConnectionListWidget"));
     resize(350, 400);
-    setStyleSheet(QLatin1String(windowStyleSheet));
+    setStyleSheet(listWindowStyleSheet());
 
     auto *gridLayout = new QGridLayout(this);
     gridLayout->setObjectName(QStringLiteral("gridLayout"));

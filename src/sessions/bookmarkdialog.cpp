@@ -1,5 +1,7 @@
 #include "sessions/bookmarkdialog.h"
 
+#include "app/windowstyle.h"
+
 #include "sessions/bookmark.h"
 #include "sessions/bookmarkmodel.h"
 #include "sessions/mindelegate.h"
@@ -20,47 +22,6 @@
 #include <QTableView>
 
 namespace {
-
-const char StyleSheet[] =
-    "QTableView {\n"
-    "  selection-background-color: #FFFFC0;\n"
-    "  selection-color: black;\n"
-    "}\n"
-    "QPushButton[myFlat=\"true\"] {\n"
-    "  border: 0px;\n"
-    "  padding: 3px;\n"
-    "}\n"
-    "QPushButton[myFlat=\"true\"]::menu-indicator {\n"
-    "  image: none;\n"
-    "  width: 0px;\n"
-    "  height: 0px;\n"
-    "}\n"
-    "QPushButton[myFlat=\"true\"]:hover {\n"
-    "  border-color: gray;\n"
-    "  border-radius: 3px;\n"
-    "  border-style: outset;\n"
-    "  border-width: 1px;\n"
-    "}\n"
-    "QPushButton[myFlat=\"true\"]:pressed, QPushButton[myFlat=\"true\"]:checked {\n"
-    "  background-color: darkgray;\n"
-    "  border-color: gray;\n"
-    "  border-radius: 3px;\n"
-    "  border-style: outset;\n"
-    "  border-width: 1px;\n"
-    "}\n"
-    "QPushButton[myAction=\"true\"] {\n"
-    "  background-color: #119ED1;\n"
-    "  border-color: #119ED1;\n"
-    "  border-radius: 3px;\n"
-    "  border-style: solid;\n"
-    "  padding: 3px;\n"
-    "}\n"
-    "QPushButton[myAction=\"true\"]:pressed {\n"
-    "  background-color: #0486B8;\n"
-    "}\n"
-    "QPushButton[myAction=\"true\"]:disabled {\n"
-    "  background-color: #60BCDE;\n"
-    "}\n";
 
 constexpr int BookmarkPage = 0;
 constexpr int HistoryPage = 1;
@@ -130,7 +91,7 @@ void BookmarkDialog::setupUi()
 {
     setObjectName(QStringLiteral("BookmarkDialog"));
     resize(400, 300);
-    setStyleSheet(QLatin1String(StyleSheet));
+    setStyleSheet(listWindowStyleSheet());
 
     auto *gridLayout = new QGridLayout(this);
     gridLayout->setObjectName(QStringLiteral("gridLayout"));
