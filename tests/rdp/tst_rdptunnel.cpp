@@ -165,12 +165,14 @@ private slots:
     void cleanup();
     void showsAndControlsTheServerScreen_data();
     void showsAndControlsTheServerScreen();
-    void refusedTargetEnds131();
+    void refusedConnectionEnds131_data();
+    void refusedConnectionEnds131();
     void serverGoingAwayFreesEverything();
 
 private:
     // Connects through the link's SOCKS forward; true once the desktop window is up.
-    bool connectThroughTunnel(RdpInstance &rdp, quint16 port, const QString &sessionId);
+    bool connectThroughTunnel(RdpInstance &rdp, quint16 port, const QString &sessionId,
+                              quint16 tunnelPort = 0);
 
     QTemporaryDir settingsDir;
     std::unique_ptr<SshdFixture> sshd;
@@ -236,7 +238,8 @@ void TestRdpTunnel::cleanup()
     qDeleteAll(visibleErrorBoxes());
 }
 
-bool TestRdpTunnel::connectThroughTunnel(RdpInstance &rdp, quint16 port, const QString &sessionId)
+bool TestRdpTunnel::connectThroughTunnel(RdpInstance &rdp, quint16 port, const QString &sessionId,
+                                         quint16 tunnelPort)
 {
     QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
     QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
@@ -244,7 +247,8 @@ bool TestRdpTunnel::connectThroughTunnel(RdpInstance &rdp, quint16 port, const Q
                              {"SessionId", sessionId},
                              {"SshHost", link->realHost()},
                              {"SshPort", int(link->sshPort())}};
-    rdp.connectToSession(link->realHost(), port, link->user(), QString(), link->tunnelPort(),
+    rdp.connectToSession(link->realHost(), port, link->user(), QString(),
+                         tunnelPort ? tunnelPort : link->tunnelPort(),
                          QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height()),
                          QStringLiteral("Tunnelled"), false, params);
     QElapsedTimer timer;
@@ -341,13 +345,24 @@ void TestRdpTunnel::showsAndControlsTheServerScreen()
     QTRY_VERIFY(liveTopLevelWidgets().isEmpty());
 }
 
-void TestRdpTunnel::refusedTargetEnds131()
+void TestRdpTunnel::refusedConnectionEnds131_data()
 {
+    QTest::addColumn<bool>("deadTunnel");
     // Nothing listens behind the forward: the SOCKS request fails on the server side.
+    QTest::newRow("target refuses") << false;
+    // Nothing listens on the SOCKS port itself (the link has gone).
+    QTest::newRow("tunnel refuses") << true;
+}
+
+void TestRdpTunnel::refusedConnectionEnds131()
+{
+    QFETCH(bool, deadTunnel);
     RdpInstance rdp;
     QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
     QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
-    QVERIFY(!connectThroughTunnel(rdp, ShadowServerFixture::freePort(), QStringLiteral("refused")));
+    QVERIFY(!connectThroughTunnel(rdp, deadTunnel ? server->port() : ShadowServerFixture::freePort(),
+                                  QStringLiteral("refused"),
+                                  deadTunnel ? ShadowServerFixture::freePort() : 0));
     QTRY_COMPARE_WITH_TIMEOUT(finishedSpy.count(), 1, 5000);
     QCOMPARE(connectedSpy.count(), 0);
     QCOMPARE(rdp.exitCode(), 131);
