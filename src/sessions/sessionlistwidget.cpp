@@ -1,5 +1,6 @@
 #include "sessions/sessionlistwidget.h"
 
+#include "app/closehelper.h"
 #include "app/cookie.h"
 #include "app/errorbox.h"
 #include "app/logdialog.h"
@@ -7,6 +8,7 @@
 #include "link/jsonrpchandler.h"
 #include "link/questiondialog.h"
 #include "link/sshdevice.h"
+#include "rdp/rdpinstance.h"
 #include "sessions/bookmarkdialog.h"
 #include "sessions/mindelegate.h"
 #include "sessions/servermethods.h"
@@ -446,13 +448,20 @@ void SessionListWidget::openSession(const QJsonValue &result, const QString &ses
 void SessionListWidget::startRdpInstance(SshDevice *device, const ConnectReply &reply,
                                          const QString &sessionId, const QString &title)
 {
-    // The display engine plugs in here: a connection object of its own (kept alive by
-    // the CloseHelper, refreshing m_model when it connects and when it ends, reporting
-    // its end with reportRdpFinished) reaches reply.port on device->realHost() through
-    // the SOCKS forward on device->tunnelPort(), as device->user() with reply.password,
-    // in "rootless" mode when reply.isRootless(), else with reply.geometry.
-    Q_UNUSED(device)
-    Q_UNUSED(reply)
-    Q_UNUSED(sessionId)
-    Q_UNUSED(title)
+    // The connection lives on its own: the CloseHelper keeps the application running while
+    // it does, and it deletes itself when it ends (after its end has been reported).
+    auto *rdp = new RdpInstance;
+    connect(rdp, &RdpInstance::finished, rdp, &QObject::deleteLater);
+    connect(rdp, &RdpInstance::finished, rdp, [rdp]() { reportRdpFinished(rdp->exitCode()); });
+    CloseHelper::instance()->addObject(rdp);
+    connect(rdp, &RdpInstance::connected, m_model, &SessionModel::forceUpdate);
+    connect(rdp, &RdpInstance::finished, m_model, &SessionModel::forceUpdate);
+    const QVariantMap params{{QStringLiteral("RemoteHost"), device->realHost()},
+                             {QStringLiteral("SessionId"), sessionId},
+                             {QStringLiteral("SshHost"), device->realHost()},
+                             {QStringLiteral("SshPort"), int(device->sshPort())}};
+    rdp->connectToSession(device->realHost(), reply.port, device->user(), reply.password,
+                          device->tunnelPort(),
+                          reply.isRootless() ? QStringLiteral("rootless") : reply.geometry, title,
+                          false, params);
 }
