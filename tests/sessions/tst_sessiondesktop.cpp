@@ -48,6 +48,25 @@ bool near(QRgb a, QRgb b)
         && qAbs(qBlue(a) - qBlue(b)) <= 8;
 }
 
+// Whether one of our child processes runs `program`.
+bool hasChildProgram(const QByteArray &program)
+{
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...
+        const QByteArray text = stat.readAll();
+        const int open = text.indexOf('('), close = text.lastIndexOf(')');
+        const QList<QByteArray> rest = text.mid(close + 2).split(' ');
+        if (open > 0 && close > open && text.mid(open + 1, close - open - 1) == program
+            && rest.size() > 1 && rest.at(0) != "Z" && rest.at(1) == self)
+            return true;
+    }
+    return false;
+}
+
 QList<RdpMainWidget *> desktopWindows()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -69,6 +88,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void startedSessionOpensItsDesktop();
+    void desktopOutlivesTheSessionsWindow();
 
 private:
     SessionListWidget *sessionsWindow() const;
@@ -81,6 +101,7 @@ private:
     QTemporaryDir dataHome; // the server side's XDG_DATA_HOME, owned by the test account
     std::unique_ptr<ConnectionListWidget> connections;
     Connection profile;
+    QString sessionId; // the session started by the first test
 };
 
 void TestSessionDesktop::initTestCase()
@@ -222,6 +243,7 @@ void TestSessionDesktop::startedSessionOpensItsDesktop()
     QVERIFY(model);
     QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 1, 10000);
     const QString id = model->session(0).id;
+    sessionId = id;
     QTRY_COMPARE_WITH_TIMEOUT(clientsOf(id), 1, 10000);
     QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
 
@@ -229,6 +251,37 @@ void TestSessionDesktop::startedSessionOpensItsDesktop()
     QVERIFY(desktopWindow->close());
     QTRY_VERIFY(!desktopWindow);
     QTRY_COMPARE_WITH_TIMEOUT(clientsOf(id), 0, 10000);
+    QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
+}
+
+void TestSessionDesktop::desktopOutlivesTheSessionsWindow()
+{
+    QPointer<SessionListWidget> window = sessionsWindow();
+    QVERIFY(window);
+    QVERIFY(!sessionId.isEmpty());
+    auto *view = window->findChild<QTableView *>("SessionListView");
+    QCOMPARE(view->model()->rowCount(), 1);
+    view->selectionModel()->select(view->model()->index(0, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    auto *connectButton = window->findChild<QPushButton *>("ConnectSessionButton");
+    QTRY_VERIFY(connectButton->isEnabled());
+    QTest::mouseClick(connectButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(desktopWindows().size() == 1, 20000);
+    QPointer<RdpMainWidget> desktopWindow = desktopWindows().first();
+    QTRY_COMPARE_WITH_TIMEOUT(clientsOf(sessionId), 1, 10000);
+
+    // The Sessions window goes; the connection runs on through the link's forward.
+    window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window, 10000);
+    QTest::qWait(1000);
+    QVERIFY(desktopWindow);
+    QVERIFY(desktopWindow->isVisible());
+    QVERIFY(hasChildProgram("plink"));
+
+    // Closing the desktop ends the connection, and with it the link, quietly.
+    QVERIFY(desktopWindow->close());
+    QTRY_VERIFY(!desktopWindow);
+    QTRY_VERIFY_WITH_TIMEOUT(!hasChildProgram("plink"), 10000);
     QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
 }
 
