@@ -10,6 +10,7 @@
 #include "sessions/sessionlistwidget.h"
 #include "windows/rdpmainwidget.h"
 
+#include "support/childprocesses.h"
 #include "support/clientenvironment.h"
 #include "support/errorboxes.h"
 #include "support/shadowserverfixture.h"
@@ -48,26 +49,6 @@ bool near(QRgb a, QRgb b)
 int threadCount()
 {
     return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).count();
-}
-
-// Our child processes running `program`.
-QStringList childPrograms(const QByteArray &program)
-{
-    QStringList found;
-    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // pid (comm) state ppid ...
-        const QByteArray text = stat.readAll();
-        const int close = text.lastIndexOf(')');
-        const QList<QByteArray> rest = text.mid(close + 2).split(' ');
-        if (close > 0 && text.mid(text.indexOf('(') + 1, close - text.indexOf('(') - 1) == program
-            && rest.size() > 1 && rest.at(1) == self)
-            found << pid;
-    }
-    return found;
 }
 
 // Top-level widgets still alive once pending deletions have run.
@@ -219,7 +200,7 @@ void TestRdpTunnel::cleanupTestCase()
         QSignalSpy linkDown(link.get(), &SshDevice::finished);
         link->close();
         QVERIFY(linkDown.count() == 1 || linkDown.wait(5000));
-        QTRY_VERIFY(childPrograms("plink").isEmpty());
+        QTRY_VERIFY(childProcessIds("plink").isEmpty());
     }
     link.reset();
     probe.close();

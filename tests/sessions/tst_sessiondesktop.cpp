@@ -13,6 +13,7 @@
 #include "sessions/startsessiondialog.h"
 #include "sessions/windowmodewidget.h"
 #include "windows/rdpmainwidget.h"
+#include "support/childprocesses.h"
 #include "support/clientenvironment.h"
 #include "support/errorboxes.h"
 #include "support/shadowserverfixture.h"
@@ -46,25 +47,6 @@ bool near(QRgb a, QRgb b)
 {
     return qAbs(qRed(a) - qRed(b)) <= 8 && qAbs(qGreen(a) - qGreen(b)) <= 8
         && qAbs(qBlue(a) - qBlue(b)) <= 8;
-}
-
-// Whether one of our child processes runs `program`.
-bool hasChildProgram(const QByteArray &program)
-{
-    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // pid (comm) state ppid ...
-        const QByteArray text = stat.readAll();
-        const int open = text.indexOf('('), close = text.lastIndexOf(')');
-        const QList<QByteArray> rest = text.mid(close + 2).split(' ');
-        if (open > 0 && close > open && text.mid(open + 1, close - open - 1) == program
-            && rest.size() > 1 && rest.at(0) != "Z" && rest.at(1) == self)
-            return true;
-    }
-    return false;
 }
 
 QList<RdpMainWidget *> desktopWindows()
@@ -276,12 +258,12 @@ void TestSessionDesktop::desktopOutlivesTheSessionsWindow()
     QTest::qWait(1000);
     QVERIFY(desktopWindow);
     QVERIFY(desktopWindow->isVisible());
-    QVERIFY(hasChildProgram("plink"));
+    QVERIFY(!childProcessIds("plink").isEmpty());
 
     // Closing the desktop ends the connection, and with it the link, quietly.
     QVERIFY(desktopWindow->close());
     QTRY_VERIFY(!desktopWindow);
-    QTRY_VERIFY_WITH_TIMEOUT(!hasChildProgram("plink"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(childProcessIds("plink").isEmpty(), 10000);
     QVERIFY2(visibleErrorBoxes().isEmpty(), qPrintable(visibleErrorBoxTexts()));
 }
 
