@@ -189,7 +189,8 @@ QString SshdFixture::clientKeyPath() const
 }
 QString SshdFixture::knownHostsPath() const
 {
-    return m_dir ? m_dir->filePath(QStringLiteral("known_hosts")) : QString();
+    // A blank in the name, as in the real data folder ("Ostrane Rodorivezozoru").
+    return m_dir ? m_dir->filePath(QStringLiteral("known hosts")) : QString();
 }
 QString SshdFixture::clientConfigPath() const
 {

@@ -235,6 +235,15 @@ QString findProgram(const QString &name)
     return QStandardPaths::findExecutable(name);
 }
 
+// A file name as one ssh option value: ssh splits values at blanks unless quoted, and
+// reads "%" as the start of a token. The data folders have blanks in their names.
+QString sshPathValue(const QString &path)
+{
+    QString value = path;
+    value.replace(QLatin1Char('%'), QLatin1String("%%"));
+    return QLatin1Char('"') + value + QLatin1Char('"');
+}
+
 QStringList sshArguments(const Options &options)
 {
     const auto option = [](const QString &setting) { return QStringList{QStringLiteral("-o"), setting}; };
@@ -250,8 +259,8 @@ QStringList sshArguments(const Options &options)
          << option(QStringLiteral("RemoteCommand=none")) << option(QStringLiteral("PermitLocalCommand=no"))
          << option(QStringLiteral("BatchMode=no"));
     args << option(QStringLiteral("StrictHostKeyChecking=ask"))
-         << option(QStringLiteral("UserKnownHostsFile=") + userKnownHosts())
-         << option(QStringLiteral("GlobalKnownHostsFile=") + globalKnownHosts())
+         << option(QStringLiteral("UserKnownHostsFile=") + sshPathValue(userKnownHosts()))
+         << option(QStringLiteral("GlobalKnownHostsFile=") + sshPathValue(globalKnownHosts()))
          << option(QStringLiteral("UpdateHostKeys=no"));
     if (!options.port.isEmpty())
         args << QStringLiteral("-p") << options.port;
