@@ -76,10 +76,11 @@ void TestDemoScript::initTestCase()
     QVERIFY(entry);
     m_home = QString::fromLocal8Bit(entry->pw_dir);
 
-    // sshd's StrictModes refuses keys below a folder others may write to, such
-    // as /tmp: keep everything inside the build folder.
-    m_dir = std::make_unique<QTemporaryDir>(QDir(nuvekBinDir()).absoluteFilePath(
-        QStringLiteral("../demo-test-XXXXXX")));
+    // sshd's StrictModes refuses keys below a folder others may write to, such as
+    // /tmp (where a checkout may well be): keep everything in the account's home.
+    const QString base = QDir(m_home).filePath(QStringLiteral(".cache"));
+    QVERIFY(QDir().mkpath(base));
+    m_dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/nuvek-demo-test-XXXXXX"));
     QVERIFY(m_dir->isValid());
     QDir dir(m_dir->path());
     for (const char *sub : {"bin", "data", "run", "out"})
