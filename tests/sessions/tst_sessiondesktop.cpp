@@ -16,6 +16,7 @@
 #include "support/childprocesses.h"
 #include "support/clientenvironment.h"
 #include "support/errorboxes.h"
+#include "support/serversessions.h"
 #include "support/shadowserverfixture.h"
 #include "support/sshdfixture.h"
 #include "support/testsupport.h"
@@ -172,24 +173,7 @@ int TestSessionDesktop::clientsOf(const QString &id) const
 
 void TestSessionDesktop::terminateSessions()
 {
-    const QStringList ids = QDir(dataHome.path() + "/Ostrane Rodorivezozoru/Nuvek/server/sessions")
-                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    QByteArray input;
-    for (const QString &id : ids) {
-        input += encodeNetString(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {"method", "Nuvek.terminate"},
-                                      {"params", QJsonObject{{"id", id}}}})
-                .toJson(QJsonDocument::Compact)));
-    }
-    if (input.isEmpty())
-        return;
-    QProcess program;
-    program.start("runuser", {"-u", sshd->user(), "--", sshd->binPath() + "/nuvek2_sci"});
-    if (!program.waitForStarted(5000))
-        return;
-    program.write(input);
-    program.closeWriteChannel();
-    program.waitForFinished(20000);
+    terminateServerSessions(*sshd, dataHome.path() + "/Ostrane Rodorivezozoru/Nuvek/server/sessions");
 }
 
 void TestSessionDesktop::startedSessionOpensItsDesktop()

@@ -14,6 +14,7 @@
 #include "sessions/startsessiondialog.h"
 #include "sessions/windowmodewidget.h"
 #include "support/errorboxes.h"
+#include "support/serversessions.h"
 #include "support/sshdfixture.h"
 #include "support/testsupport.h"
 #include "windows/rdpmainwidget.h"
@@ -376,24 +377,9 @@ void TestSessionsFlow::closeDesktopWindows()
 
 void TestSessionsFlow::terminateLeftovers()
 {
-    const QStringList ids =
-        QDir(serverDataPath() + "/sessions").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    if (ids.isEmpty())
-        return;
-    qWarning("terminating sessions left over: %s", qPrintable(ids.join(' ')));
-    QByteArray input;
-    for (const QString &id : ids) {
-        input += encodeNetString(QString::fromUtf8(QJsonDocument(QJsonObject{
-            {"jsonrpc", "2.0"}, {"id", id}, {"method", "Nuvek.terminate"}, {"params", QJsonObject{{"id", id}}}})
-                                                       .toJson(QJsonDocument::Compact)));
-    }
-    QProcess program;
-    program.start("runuser", {"-u", sshd->user(), "--", sshd->binPath() + "/nuvek2_sci"});
-    if (!program.waitForStarted(5000))
-        return;
-    program.write(input);
-    program.closeWriteChannel();
-    program.waitForFinished(30000);
+    const QStringList ids = terminateServerSessions(*sshd, serverDataPath() + "/sessions");
+    if (!ids.isEmpty())
+        qWarning("terminated sessions left over: %s", qPrintable(ids.join(' ')));
 }
 
 void TestSessionsFlow::oneLinkPerProfile()
