@@ -2,6 +2,7 @@
 #include "sessions/pendingcalls.h"
 #include "sessions/servermethods.h"
 #include "support/duplexdevice.h"
+#include "support/errorboxes.h"
 
 #include <QApplication>
 #include <QJsonDocument>
@@ -16,17 +17,6 @@ namespace {
 QByteArray compact(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QList<QMessageBox *> errorBoxes()
-{
-    QList<QMessageBox *> boxes;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget))
-            if (box->isVisible())
-                boxes << box;
-    }
-    return boxes;
 }
 
 } // namespace
@@ -47,7 +37,7 @@ private slots:
 
     void cleanup()
     {
-        for (QMessageBox *box : errorBoxes())
+        for (QMessageBox *box : visibleErrorBoxes())
             delete box;
         handler.reset();
         server.reset();
@@ -169,7 +159,7 @@ private slots:
         QFETCH(QString, boxText);
         QTEST(::checkReply(result, error, QJsonValue::Type(expected), "Failed to disconnect the session."),
               "success");
-        const QList<QMessageBox *> boxes = errorBoxes();
+        const QList<QMessageBox *> boxes = visibleErrorBoxes();
         if (boxText.isEmpty()) {
             QVERIFY(boxes.isEmpty());
             return;
@@ -186,11 +176,11 @@ private slots:
         reportStartFailure(handler.get(), QJsonObject{{"message", "No display"}, {"id", "s"}},
                            "Failed to start the session.");
         QVERIFY(server->takeRequests().isEmpty());
-        QCOMPARE(errorBoxes().size(), 1);
-        QCOMPARE(errorBoxes()[0]->text(), QString("Failed to start the session.<br><br>No display"));
+        QCOMPARE(visibleErrorBoxes().size(), 1);
+        QCOMPARE(visibleErrorBoxes()[0]->text(), QString("Failed to start the session.<br><br>No display"));
 
         reportStartFailure(handler.get(), QJsonValue("not an object"), "Failed to start the session.");
-        QCOMPARE(errorBoxes().size(), 1);
+        QCOMPARE(visibleErrorBoxes().size(), 1);
     }
 
     void startFailureFetchesLog_data()
@@ -213,19 +203,19 @@ private slots:
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests[0].value("method").toString(), QString("Nuvek.log"));
         QCOMPARE(requests[0].value("params").toObject(), (QJsonObject{{"id", 7}, {"log", "startup.log"}}));
-        QVERIFY(errorBoxes().isEmpty()); // not before the log is there
+        QVERIFY(visibleErrorBoxes().isEmpty()); // not before the log is there
 
         server->replyResult(requests[0].value("id").toString(), result);
-        QCOMPARE(errorBoxes().size(), 1);
-        QCOMPARE(errorBoxes()[0]->text(), QString("Failed to start the session.<br><br>Exited"));
-        QCOMPARE(errorBoxes()[0]->detailedText(), details);
+        QCOMPARE(visibleErrorBoxes().size(), 1);
+        QCOMPARE(visibleErrorBoxes()[0]->text(), QString("Failed to start the session.<br><br>Exited"));
+        QCOMPARE(visibleErrorBoxes()[0]->detailedText(), details);
     }
 
     void startFailureLogWithoutLink()
     {
         reportStartFailure(nullptr, QJsonObject{{"message", "Exited"}, {"id", "s"}, {"log", "l"}},
                            "Failed to start the session.");
-        QCOMPARE(errorBoxes().size(), 1);
+        QCOMPARE(visibleErrorBoxes().size(), 1);
     }
 
     void pendingCallsLeaveBeforeCallback()

@@ -2,6 +2,7 @@
 #include "sessions/servermethods.h"
 #include "sessions/startsessiondialog.h"
 #include "sessions/windowmodewidget.h"
+#include "support/errorboxes.h"
 #include "support/fakelink.h"
 
 #include <QApplication>
@@ -42,16 +43,6 @@ QStringList texts(const QList<QAction *> &actions)
     for (QAction *action : actions)
         result << action->text();
     return result;
-}
-
-QList<QMessageBox *> errorBoxes()
-{
-    QList<QMessageBox *> boxes;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-            boxes << box;
-    }
-    return boxes;
 }
 
 } // namespace
@@ -120,7 +111,7 @@ private slots:
 
     void cleanup()
     {
-        qDeleteAll(errorBoxes());
+        qDeleteAll(visibleErrorBoxes());
         link.reset();
     }
 
@@ -275,7 +266,7 @@ private slots:
         server->replyError(requests.first().value("id").toString(),
                            QJsonObject{{"code", 1}, {"message", "no bookmarks here"}});
         QVERIFY(!suggestionsButton(dialog));
-        QVERIFY(errorBoxes().isEmpty());
+        QVERIFY(visibleErrorBoxes().isEmpty());
         commandEdit(dialog)->setText("xterm");
         dialog.accept();
         QCOMPARE(dialog.sessionCommand(), QString("xterm"));
@@ -408,7 +399,7 @@ private slots:
         server->replyError(requests.first().value("id").toString(),
                            QJsonObject{{"code", -1}, {"message", "gimp: not found"}});
         QVERIFY(!started);
-        const QList<QMessageBox *> boxes = errorBoxes();
+        const QList<QMessageBox *> boxes = visibleErrorBoxes();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes.first()->text(), QString("Failed to start the session.<br><br>gimp: not found"));
         QCOMPARE(boxes.first()->icon(), QMessageBox::Warning);
