@@ -13,6 +13,7 @@
 #include "sessions/sessionmodel.h"
 #include "sessions/startsessiondialog.h"
 #include "sessions/windowmodewidget.h"
+#include "support/childprocesses.h"
 #include "support/errorboxes.h"
 #include "support/serversessions.h"
 #include "support/sshdfixture.h"
@@ -59,22 +60,7 @@ const int PollTimeout = SessionModel::UpdateInterval + 3000;
 // Processes of ours whose program is `name`.
 int childProcesses(const QByteArray &name)
 {
-    int count = 0;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &pid : pids) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const int open = text.indexOf('('), close = text.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> rest = text.mid(close + 2).split(' ');
-        if (text.mid(open + 1, close - open - 1) == name && rest.size() > 1 && rest.at(0) != "Z"
-            && rest.at(1).toLongLong() == qint64(::getpid()))
-            ++count;
-    }
-    return count;
+    return childProcessIds(name).size();
 }
 
 // Every JSON-RPC request in a stream of NetStrings.
