@@ -14,203 +14,135 @@
 #include <QtTest>
 
 namespace {
-
 QStringList sent; // what the dialog handed to the options channel
-
-UINT recordOptions(OxcfgClientContext *, const char *text)
-{
-    sent << QString::fromUtf8(text);
-    return CHANNEL_RC_OK;
-}
+UINT recordOptions(OxcfgClientContext *, const char *text) { sent << QString::fromUtf8(text); return CHANNEL_RC_OK; }
 
 // Manual mode, compression 1, 30 fps, a window of 5 frames, maxima 3 and 60.
-const char *const serverReport = R"({"BandwidthThrottleAdjust":false,"Compression":1,"FPSLimit":30,)"
-                                 R"("FrameAcknowledgeWindow":5,"CompressionMax":3,"FPSLimitMax":60})";
-
+const QString report = QStringLiteral(R"({"BandwidthThrottleAdjust":false,"Compression":1,"FPSLimit":30,)"
+                                      R"("FrameAcknowledgeWindow":5,"CompressionMax":3,"FPSLimitMax":60})");
 } // namespace
 
 class TestRdpOptionsDialog : public QObject
 {
     Q_OBJECT
-
 private slots:
-    void initTestCase() { QVERIFY(settingsDir.isValid()); prepareClientEnvironment(settingsDir.path()); }
     void init()
     {
+        prepareClientEnvironment(settingsDir.path());
         QSettings().clear();
+        freerdp_settings_set_uint32(remoteSettings.get(), FreeRDP_DesktopWidth, 800);
+        freerdp_settings_set_uint32(remoteSettings.get(), FreeRDP_DesktopHeight, 600);
         sent.clear();
         session = std::make_unique<FakeRdpSession>();
         session->context.oxcfgClient = &oxcfg;
-    }
-    void cleanup() { dialog.reset(); session.reset(); }
-
-    void qualityLabel_data()
-    {
-        QTest::addColumn<int>("position");
-        QTest::addColumn<QString>("quality");
-        const char *const names[] = {"Very Low", "Lower", "Medium", "Higher", "Highest"};
-        for (int p = 0; p <= 4; ++p)
-            QTest::addRow("%d", p) << p << QString::fromLatin1(names[p]);
-    }
-    void qualityLabel()
-    {
-        QFETCH(int, position);
-        QFETCH(QString, quality);
-        makeDialog()->handleOptionsUpdated(QStringLiteral(R"({"CompressionMax":4,"Compression":%1})").arg(4 - position));
-        QCOMPARE(slider("QualitySlider")->value(), position);
-        QCOMPARE(text("CompressionLabel"), QStringLiteral("Image Quality: ") + quality);
+        session->context.common.context.settings = remoteSettings.get();
     }
 
-    void frameWindow_data()
-    {
-        QTest::addColumn<int>("reported");
-        QTest::addColumn<int>("position");
-        QTest::addColumn<int>("window"); // what the position sends
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("off") << 0 << 0 << 0 << "Off";
-        QTest::newRow("largest") << 60 << 1 << 60 << "60 frames";
-        QTest::newRow("one frame") << 1 << 60 << 1 << "1 frames";
-        QTest::newRow("over the maximum") << 100 << 1 << 60 << "60 frames";
-        QTest::newRow("negative") << -3 << 0 << 0 << "Off";
-    }
-    void frameWindow()
-    {
-        QFETCH(int, reported);
-        QFETCH(int, position);
-        QFETCH(int, window);
-        QFETCH(QString, shown);
-        makeDialog()->handleOptionsUpdated(QStringLiteral(R"({"FrameAcknowledgeWindow":%1})").arg(reported));
-        QCOMPARE(slider("FrameAckSlider")->value(), position);
-        QCOMPARE(text("FrameAckLabel"), QStringLiteral("Frame Window: ") + shown);
-        QVERIFY(sent.isEmpty());
-        slider("FrameAckSlider")->setSliderPosition(30);
-        slider("FrameAckSlider")->setSliderPosition(position);
-        QCOMPARE(lastSent().value("FrameAcknowledgeWindow").toInt(), window);
-    }
-
-    void updateBoxSendsOnlyOnUserClicks()
-    {
-        makeDialog()->handleOptionsUpdated(QLatin1String(serverReport));
-        QVERIFY(sent.isEmpty()); // the report turned the box on: nothing goes back
-        auto *box = dialog->findChild<QGroupBox *>(QStringLiteral("UpdateBox"));
-        QTest::keyClick(box, Qt::Key_Space);
-        QCOMPARE(lastSent(), QJsonObject({{"BandwidthThrottleAdjust", true}, {"FrameAcknowledgeWindow", 5}}));
-        QTest::keyClick(box, Qt::Key_Space);
-        QCOMPARE(lastSent(), QJsonObject({{"BandwidthThrottleAdjust", false}, {"Compression", 1},
-                                          {"FPSLimit", 30}, {"FrameAcknowledgeWindow", 5}}));
-    }
-
-    void serverAnswer_data()
-    {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<bool>("restored");
-        QTest::newRow("error") << R"({"error":"refused"})" << true;
-        QTest::newRow("success") << R"({"success":true})" << false;
-        QTest::newRow("both") << R"({"success":true,"error":"x"})" << false;
-        QTest::newRow("not an object") << R"(["error"])" << false;
-    }
-    void serverAnswer()
-    {
-        QFETCH(QString, answer);
-        QFETCH(bool, restored);
-        makeDialog()->handleOptionsUpdated(QLatin1String(serverReport));
-        slider("QualitySlider")->setSliderPosition(0);
-        slider("FpsSlider")->setSliderPosition(10);
-        const int sends = sent.size();
-        dialog->handleSetOptionsResponse(answer);
-        QCOMPARE(slider("QualitySlider")->value(), restored ? 2 : 0);
-        QCOMPARE(slider("FpsSlider")->value(), restored ? 30 : 10);
-        QCOMPARE(sent.size(), sends);
-    }
-
-    // What the user chose in one connection goes to the server on the next one's first report.
-    void savedValues_data()
+    // What the server reports (or the session's zoom), where the slider shows it, its label, and
+    // what a user's move there does: the value sent, or the zoom's local-to-remote factor.
+    void sliders_data()
     {
         QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<double>("effect");
+        const char *const quality[] = {"Very Low", "Lower", "Medium", "Higher", "Highest"};
+        for (int p = 0; p <= 4; ++p) // a server offering compression levels 0 to 4
+            QTest::addRow("quality %d", p) << QString(R"({"CompressionMax":4,"Compression":%1})").arg(4 - p)
+                                           << "Quality" << p << QString("Image Quality: ") + quality[p] << 4.0 - p;
+        const QString window = R"({"FrameAcknowledgeWindow":%1})";
+        QTest::newRow("window off") << window.arg(0) << "FrameAck" << 0 << "Frame Window: Off" << 0.0;
+        QTest::newRow("largest window") << window.arg(60) << "FrameAck" << 1 << "Frame Window: 60 frames" << 60.0;
+        QTest::newRow("one frame") << window.arg(1) << "FrameAck" << 60 << "Frame Window: 1 frames" << 1.0;
+        QTest::newRow("window over the maximum") << window.arg(100) << "FrameAck" << 1 << "Frame Window: 60 frames" << 60.0;
+        QTest::newRow("zoom 2x") << "{}" << "Scale" << 0 << "Zoom: 2x" << 0.5;
+        QTest::newRow("zoom 1x") << "{}" << "Scale" << 1 << "Zoom: 1x" << 1.0;
+        QTest::newRow("zoom 0.5x") << "{}" << "Scale" << 2 << "Zoom: 0.5x" << 2.0;
+    }
+    void sliders()
+    {
+        QFETCH(QString, report);
+        QFETCH(QString, slider);
+        QFETCH(int, position);
+        QFETCH(QString, shown);
+        QFETCH(double, effect);
+        RdpMainWidget window(&session->context);
+        window.setDesktopWidget(new QWidget);
+        session->context.mainWidget = &window;
+        if (slider == "Scale") // the zoom the session starts with
+            session->setZoom(1.0 / effect);
+        RdpOptionsDialog dialog(&session->context, "h", "s");
+        dialog.handleOptionsUpdated(R"({"BandwidthThrottleAdjust":false})");
+        dialog.handleOptionsUpdated(report);
+        auto *control = dialog.findChild<QSlider *>(slider + "Slider");
+        QCOMPARE(control->value(), position);
+        QCOMPARE(dialog.findChild<QLabel *>(slider == "Quality" ? "CompressionLabel" : slider + "Label")->text(), shown);
+        control->setSliderPosition(position ? 0 : 1);
+        control->setSliderPosition(position);
+        if (slider == "Scale") {
+            QCOMPARE(session->context.localToRemoteScale, effect);
+            QCOMPARE(window.desktopWidget()->size(), QSize(800, 600) / effect);
+            QCOMPARE(rdpStoredZoom("s").localToRemote, effect);
+        } else {
+            const QJsonObject options = QJsonDocument::fromJson(sent.value(sent.size() - 1).toUtf8()).object();
+            QCOMPARE(options.value(slider == "Quality" ? "Compression" : "FrameAcknowledgeWindow").toDouble(-1), effect);
+        }
+    }
+
+    void userClicksSendAndErrorsRestore()
+    {
+        RdpOptionsDialog dialog(&session->context, "h", "s");
+        dialog.handleOptionsUpdated(report);
+        QVERIFY(sent.isEmpty()); // the report turned the box on: nothing goes back
+        QTest::keyClick(dialog.findChild<QGroupBox *>("UpdateBox"), Qt::Key_Space);
+        QCOMPARE(sent.last(), R"({"BandwidthThrottleAdjust":true,"FrameAcknowledgeWindow":5})");
+        QTest::keyClick(dialog.findChild<QGroupBox *>("UpdateBox"), Qt::Key_Space);
+        QCOMPARE(sent.last(), R"({"BandwidthThrottleAdjust":false,"Compression":1,"FPSLimit":30,"FrameAcknowledgeWindow":5})");
+        auto *quality = dialog.findChild<QSlider *>("QualitySlider");
+        quality->setSliderPosition(0);
+        dialog.handleSetOptionsResponse(R"({"success":true})");
+        QCOMPARE(quality->value(), 0);
+        dialog.handleSetOptionsResponse(R"({"error":"refused"})"); // back to what the server holds
+        QCOMPARE(quality->value(), 2);
+        QCOMPARE(sent.size(), 3);
+    }
+
+    // The user's choice in one connection (20 fps), and the first two reports of the next one.
+    void savedValues_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("nextReport");
         QTest::addColumn<QString>("pushed");
-        const QString report = QLatin1String(serverReport);
-        QTest::newRow("differs") << report << R"({"BandwidthThrottleAdjust":false,"Compression":1,"FPSLimit":20,"FrameAcknowledgeWindow":5})";
-        QTest::newRow("equal") << QString(report).replace("\"FPSLimit\":30", "\"FPSLimit\":20") << QString();
-        QTest::newRow("other quality maximum") << QString(report).replace("\"CompressionMax\":3", "\"CompressionMax\":4") << QString();
-        QTest::newRow("other rate maximum") << QString(report).replace("\"FPSLimitMax\":60", "\"FPSLimitMax\":50") << QString();
+        QTest::newRow("differs") << "h" << report
+                                 << R"({"BandwidthThrottleAdjust":false,"Compression":1,"FPSLimit":20,"FrameAcknowledgeWindow":5})";
+        QTest::newRow("equal") << "h" << QString(report).replace(":30", ":20") << "";
+        QTest::newRow("other quality maximum") << "h" << QString(report).replace("Max\":3", "Max\":4") << "";
+        QTest::newRow("other rate maximum") << "h" << QString(report).replace(":60", ":50") << "";
+        QTest::newRow("no host") << "" << report << "";
     }
     void savedValues()
     {
-        QFETCH(QString, report);
+        QFETCH(QString, host);
+        QFETCH(QString, nextReport);
         QFETCH(QString, pushed);
-        makeDialog()->handleOptionsUpdated(QLatin1String(serverReport));
-        slider("FpsSlider")->setSliderPosition(20);
+        RdpOptionsDialog first(&session->context, host, QString());
+        first.handleOptionsUpdated(report);
+        first.findChild<QSlider *>("FpsSlider")->setSliderPosition(20);
+        first.findChild<QSlider *>("ScaleSlider")->setSliderPosition(0); // rootless, no windows yet
+        QCOMPARE(QSettings().allKeys().isEmpty(), host.isEmpty());
         sent.clear();
-        makeDialog()->handleOptionsUpdated(report);
-        dialog->handleOptionsUpdated(report);
+        RdpOptionsDialog next(&session->context, host, "s");
+        next.handleOptionsUpdated(nextReport);
+        next.handleOptionsUpdated(nextReport);
         QCOMPARE(sent, pushed.isEmpty() ? QStringList() : QStringList{pushed});
     }
 
-    void emptyNamesWriteNothing()
-    {
-        makeDialog(QString(), QString())->handleOptionsUpdated(QLatin1String(serverReport));
-        slider("FpsSlider")->setSliderPosition(20);
-        slider("ScaleSlider")->setSliderPosition(0);
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(QSettings().allKeys(), QStringList());
-    }
-
-    void zoom_data()
-    {
-        QTest::addColumn<double>("startZoom");
-        QTest::addColumn<int>("position");
-        QTest::addColumn<double>("localToRemote");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<bool>("desktop");
-        QTest::newRow("2x") << 1.0 << 0 << 0.5 << "2x" << true;
-        QTest::newRow("1x") << 2.0 << 1 << 1.0 << "1x" << true;
-        QTest::newRow("0.5x") << 1.0 << 2 << 2.0 << "0.5x" << true;
-        QTest::newRow("rootless 2x") << 0.5 << 0 << 0.5 << "2x" << false;
-    }
-    void zoom()
-    {
-        QFETCH(double, startZoom);
-        QFETCH(int, position);
-        QFETCH(double, localToRemote);
-        QFETCH(QString, shown);
-        QFETCH(bool, desktop);
-        session->setZoom(startZoom);
-        std::unique_ptr<rdpSettings, void (*)(rdpSettings *)> settings(freerdp_settings_new(0), freerdp_settings_free);
-        freerdp_settings_set_uint32(settings.get(), FreeRDP_DesktopWidth, 800);
-        freerdp_settings_set_uint32(settings.get(), FreeRDP_DesktopHeight, 600);
-        session->context.common.context.settings = settings.get();
-        RdpMainWidget window(&session->context);
-        auto *remoteDesktop = new QWidget;
-        window.setDesktopWidget(remoteDesktop);
-        session->context.mainWidget = desktop ? &window : nullptr;
-
-        makeDialog();
-        slider("ScaleSlider")->setSliderPosition(position);
-        QCOMPARE(session->context.localToRemoteScale, localToRemote);
-        QCOMPARE(session->context.remoteToLocalScale, 1.0 / localToRemote);
-        QCOMPARE(text("ScaleLabel"), QStringLiteral("Zoom: ") + shown);
-        if (desktop)
-            QCOMPARE(remoteDesktop->size(), QSize(800, 600) / localToRemote);
-        QCOMPARE(rdpStoredZoom(QStringLiteral("session-1")).localToRemote, localToRemote);
-        dialog.reset();
-        session->context.common.context.settings = nullptr;
-    }
-
 private:
-    RdpOptionsDialog *makeDialog(const QString &host = QStringLiteral("server.example"),
-                                 const QString &sessionId = QStringLiteral("session-1"))
-    {
-        dialog = std::make_unique<RdpOptionsDialog>(&session->context, host, sessionId);
-        return dialog.get();
-    }
-    QSlider *slider(const char *name) const { return dialog->findChild<QSlider *>(QLatin1String(name)); }
-    QString text(const char *name) const { return dialog->findChild<QLabel *>(QLatin1String(name))->text(); }
-    static QJsonObject lastSent() { return sent.isEmpty() ? QJsonObject() : QJsonDocument::fromJson(sent.last().toUtf8()).object(); }
-
     QTemporaryDir settingsDir;
+    std::unique_ptr<rdpSettings, void (*)(rdpSettings *)> remoteSettings{freerdp_settings_new(0), freerdp_settings_free};
     OxcfgClientContext oxcfg{nullptr, nullptr, nullptr, recordOptions, nullptr};
     std::unique_ptr<FakeRdpSession> session;
-    std::unique_ptr<RdpOptionsDialog> dialog;
 };
 
 QTEST_MAIN(TestRdpOptionsDialog)
