@@ -56,7 +56,10 @@ int readSetting(const QSettings &settings, const char *key, int fallback)
 
 // The quality slider runs from the strongest compression (left) to none (right end).
 int compressionForPosition(int position, int maximum) { return maximum - position; }
-int positionForCompression(int compression, int maximum) { return maximum - compression; }
+int positionForCompression(int compression, int maximum)
+{
+    return int(qBound<qint64>(0, qint64(maximum) - compression, maximum));
+}
 
 // The frame-window slider: "Off" at the left, then the largest window (maximum frames) at
 // position 1 down to one frame at the right end.
@@ -69,7 +72,7 @@ int positionForFrameAck(int frameAck, int maximum)
     if (frameAck < 1)
         return 0;
     // A window larger than the slider offers shows as its largest one, not as "Off".
-    return qMax(1, maximum + 1 - frameAck);
+    return int(qMax<qint64>(1, qint64(maximum) + 1 - frameAck));
 }
 
 // Zoom positions: 0 shows the remote desktop twice as large, 2 at half its size.
@@ -311,9 +314,9 @@ void RdpOptionsDialog::on_QualitySlider_valueChanged(int position)
         quality = tr("Highest");
     else if (position == 0)
         quality = tr("Very Low");
-    else if (2 * position > maximum)
+    else if (2 * qint64(position) > maximum)
         quality = tr("Higher");
-    else if (2 * position < maximum)
+    else if (2 * qint64(position) < maximum)
         quality = tr("Lower");
     else
         quality = tr("Medium");
