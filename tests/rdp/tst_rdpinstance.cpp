@@ -271,15 +271,12 @@ void TestRdpInstance::connectsStaysUpAndQuitsWithZero()
     CLIPRDR_FORMAT_DATA_RESPONSE response = {};
     response.dataLen = sizeof(text); // with its terminating NUL
     response.requestedFormatData = reinterpret_cast<const BYTE *>(text);
-    QThread *channelThread = QThread::create([&]() {
+    onChannelThread([&]() {
         CLIPRDR_MONITOR_READY ready = {};
         cliprdr->MonitorReady(cliprdr, &ready);
         cliprdr->ServerFormatList(cliprdr, &list);
         cliprdr->ServerFormatDataResponse(cliprdr, &response);
     });
-    channelThread->start();
-    QVERIFY(channelThread->wait(5000));
-    delete channelThread;
     QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("remote\n"));
 
     rdp.quit();
