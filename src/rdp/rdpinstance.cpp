@@ -523,9 +523,12 @@ void RdpInstance::sendMonitorLayout()
 {
     if (!context || !m_connected)
         return;
-    // Only rootless sessions tell the server, through the rootless window channel.
+    // Only rootless sessions tell the server, through the rootless window channel. A server
+    // without RemoteApp support turns the mode off while connecting; such a server has no
+    // oxrail either, and FreeRDP's servers drop a client that writes to a channel they did not
+    // open.
     OxrailClientContext *oxrail = context->oxrailClient;
-    if (!oxrail || !oxrail->MonitorLayout)
+    if (!oxrail || !oxrail->MonitorLayout || !isRemoteApplication(context))
         return;
     const auto clamp = [](int value) { return int16_t(qBound(-32768, value, 32767)); };
     std::vector<oxrail::Rect16> rectangles;
