@@ -401,14 +401,12 @@ void RdpInstance::teardown(quint32 reason)
         disconnect(worker, nullptr, this, nullptr);
         delete worker;
         worker = nullptr;
-        // The connect step may have succeeded after all, its result still on its way: then
-        // the channels are up and the connection must be taken down properly.
-        // So may the channels have connected although the step failed late; their receive
-        // threads must be stopped before the context goes.
-        if ((connectSucceeded && *connectSucceeded) || context->oxdeskClient
-            || context->oxrailClient || context->oxshareClient || context->oxcfgClient
-            || context->cliprdrClient || context->railClient)
-            freerdp_disconnect(instance);
+        // Whatever the connect step got to (it may even have succeeded, its result still on
+        // its way), FreeRDP's disconnect takes it down: it stops the receive threads of
+        // channels that connected before a late failure, and it terminates every channel
+        // client, which frees them and leaves none registered under a handle that a later
+        // connection may be given again.
+        freerdp_disconnect(instance);
     }
     connectSucceeded.reset();
 
