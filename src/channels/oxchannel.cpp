@@ -102,10 +102,11 @@ BOOL OxChannel::entry(const OxChannelType &type, PCHANNEL_ENTRY_POINTS_EX entryP
 void OxChannel::handleInitEvent(const OxChannelType &type, LPVOID userParam, LPVOID initHandle,
                                 UINT event, LPVOID, UINT, PCHANNEL_OPEN_EVENT_EX_FN openProc)
 {
-    auto *channel = static_cast<OxChannel *>(ListDictionary_GetItemValue(tables().byInit, initHandle));
+    auto *channel =
+        static_cast<OxChannel *>(ListDictionary_GetItemValue(tables().byInit, initHandle));
     if (!channel || channel != userParam) {
-        WLog_Print(WLog_Get(type.logTag), WLOG_ERROR, "%s_virtual_channel_init_event: error no match",
-                   type.name);
+        WLog_Print(WLog_Get(type.logTag), WLOG_ERROR,
+                   "%s_virtual_channel_init_event: error no match", type.name);
         return;
     }
     switch (event) {
@@ -132,8 +133,8 @@ void OxChannel::handleOpenEvent(const OxChannelType &type, LPVOID userParam, DWO
 {
     switch (event) {
     case CHANNEL_EVENT_DATA_RECEIVED: {
-        auto *channel =
-            static_cast<OxChannel *>(ListDictionary_GetItemValue(tables().byOpen, openKey(openHandle)));
+        auto *channel = static_cast<OxChannel *>(
+            ListDictionary_GetItemValue(tables().byOpen, openKey(openHandle)));
         if (!channel || channel != userParam) {
             WLog_Print(WLog_Get(type.logTag), WLOG_ERROR,
                        "%s_virtual_channel_open_event: error no match", type.name);
@@ -208,7 +209,8 @@ void OxChannel::received(const void *data, UINT32 length, UINT32 total, UINT32 f
         return;
     if (flags & CHANNEL_FLAG_FIRST) {
         Stream_Free(dataIn, TRUE);
-        dataIn = Stream_New(nullptr, std::max<size_t>(1, std::min<size_t>(total, InitialBufferSize)));
+        dataIn = Stream_New(nullptr,
+                            std::max<size_t>(1, std::min<size_t>(total, InitialBufferSize)));
         if (!dataIn)
             return;
     }

@@ -47,7 +47,8 @@ PVIRTUALCHANNELENTRY rdpChannelProvider(LPCSTR name, LPCSTR subsystem, LPCSTR ty
                 // generic function pointer type, as the language allows).
                 if (!(flags & FREERDP_ADDIN_CHANNEL_ENTRYEX))
                     return nullptr;
-                return reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void (*)()>(channel.entry));
+                return reinterpret_cast<PVIRTUALCHANNELENTRY>(
+                    reinterpret_cast<void (*)()>(channel.entry));
             }
         }
     }

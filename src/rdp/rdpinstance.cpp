@@ -208,8 +208,9 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     const char *const desktopChannels[] = {"oxdesk", "oxshare", "oxcfg"};
     const auto loadOwn = [rdp, settings](const char *name) {
         // A channel whose client is not built in is skipped.
-        if (PVIRTUALCHANNELENTRY entry = rdpChannelProvider(
-                name, nullptr, nullptr, FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX))
+        if (PVIRTUALCHANNELENTRY entry =
+                rdpChannelProvider(name, nullptr, nullptr,
+                                   FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX))
             freerdp_channels_client_load_ex(rdp->channels, settings,
                                             reinterpret_cast<PVIRTUALCHANNELENTRYEX>(
                                                 reinterpret_cast<void (*)()>(entry)),
