@@ -1,5 +1,10 @@
 #include "rdp/rdpchannelprovider.h"
 
+#include "channels/oxcfg/oxcfg_main.h"
+#include "channels/oxdesk/oxdesk_main.h"
+#include "channels/oxrail/oxrail_main.h"
+#include "channels/oxshare/oxshare_main.h"
+
 #include <freerdp/client/channels.h>
 
 #include <cstring>
@@ -9,15 +14,14 @@ namespace {
 struct OwnChannel
 {
     const char *name;
-    PVIRTUALCHANNELENTRY entry; // null while that channel client is not built in
+    PVIRTUALCHANNELENTRYEX entry;
 };
 
-// Our channel clients register their VirtualChannelEntry here.
 const OwnChannel ownChannels[] = {
-    {"oxdesk", nullptr},
-    {"oxrail", nullptr},
-    {"oxshare", nullptr},
-    {"oxcfg", nullptr},
+    {"oxdesk", oxdesk_VirtualChannelEntryEx},
+    {"oxrail", oxrail_VirtualChannelEntryEx},
+    {"oxshare", oxshare_VirtualChannelEntryEx},
+    {"oxcfg", oxcfg_VirtualChannelEntryEx},
 };
 
 } // namespace
@@ -38,10 +42,13 @@ PVIRTUALCHANNELENTRY rdpChannelProvider(LPCSTR name, LPCSTR subsystem, LPCSTR ty
     if (name && !subsystem && !type) {
         for (const OwnChannel &channel : ownChannels) {
             if (std::strcmp(channel.name, name) == 0) {
-                // Our clients have the plain entry point only.
-                if (flags & FREERDP_ADDIN_CHANNEL_ENTRYEX)
+                // Our clients have the extended entry point only; FreeRDP's static
+                // tables hand such entries out in the same cast form (through the
+                // generic function pointer type, as the language allows).
+                if (!(flags & FREERDP_ADDIN_CHANNEL_ENTRYEX))
                     return nullptr;
-                return channel.entry;
+                return reinterpret_cast<PVIRTUALCHANNELENTRY>(
+                    reinterpret_cast<void (*)()>(channel.entry));
             }
         }
     }

@@ -4,10 +4,14 @@
 #include "rdp/rdpclipboardbridge.h"
 #include "rdp/rdpcoordinates.h"
 #include "rdp/rdpdesktopwidget.h"
+#include "rdp/rdpownchannels.h"
 #include "rdp/rdppointer.h"
 #include "rdp/rdpsettings.h"
 #include "rdp/rdpworkerthread.h"
+#include "channels/oxdesk/oxdesk_main.h"
+#include "channels/oxrail/oxrail_main.h"
 #include "windows/rdpmainwidget.h"
+#include "windows/rdpoptionsdialog.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -205,8 +209,12 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     const auto loadOwn = [rdp, settings](const char *name) {
         // A channel whose client is not built in is skipped.
         if (PVIRTUALCHANNELENTRY entry =
-                rdpChannelProvider(name, nullptr, nullptr, FREERDP_ADDIN_CHANNEL_STATIC))
-            freerdp_channels_client_load(rdp->channels, settings, entry, nullptr);
+                rdpChannelProvider(name, nullptr, nullptr,
+                                   FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX))
+            freerdp_channels_client_load_ex(rdp->channels, settings,
+                                            reinterpret_cast<PVIRTUALCHANNELENTRYEX>(
+                                                reinterpret_cast<void (*)()>(entry)),
+                                            nullptr);
     };
     if (remoteApplication) {
         for (const char *name : rootlessChannels)
@@ -237,6 +245,13 @@ void RdpInstance::createDesktopWindow()
     desktop->resize(toLocalRect(context, QRect(0, 0, width, height)).size());
 
     auto *window = new RdpMainWidget(context);
+    RdpContext *session = context;
+    window->setDesktopSizeSender([session](int width, int height) {
+        OxdeskClientContext *oxdesk = session->oxdeskClient;
+        if (oxdesk && oxdesk->SizeRequest)
+            oxdesk->SizeRequest(oxdesk, UINT16(qBound(0, width, 0xFFFF)),
+                                UINT16(qBound(0, height, 0xFFFF)));
+    });
     window->setDesktopWidget(desktop);
     window->setWindowTitle(title);
     if (freerdp_settings_get_bool(context->settings(), FreeRDP_Fullscreen))
@@ -305,7 +320,10 @@ void RdpInstance::connectFinished(const QVariant &result)
     } else {
         createDesktopWindow();
     }
-    // The options dialog of the session is made here once it exists.
+    context->optionsDialog = new RdpOptionsDialog(
+        context, params.value(QStringLiteral("RemoteHost")).toString(),
+        params.value(QStringLiteral("SessionId")).toString(), context->mainWidget);
+    context->optionsDialog->setWindowTitle(title);
 
     context->frameInProgress = 0;
     context->pendingRegion = new QRegion;
@@ -369,6 +387,8 @@ void RdpInstance::teardown(quint32 reason)
         quitEvent = nullptr;
         delete context->pendingRegion;
         context->pendingRegion = nullptr;
+        delete context->optionsDialog;
+        context->optionsDialog = nullptr;
         destroyWindows();
         freerdp_disconnect(instance);
     } else if (worker) {
@@ -382,10 +402,12 @@ void RdpInstance::teardown(quint32 reason)
         disconnect(worker, nullptr, this, nullptr);
         delete worker;
         worker = nullptr;
-        // The connect step may have succeeded after all, its result still on its way: then
-        // the channels are up and the connection must be taken down properly.
-        if (connectSucceeded && *connectSucceeded)
-            freerdp_disconnect(instance);
+        // Whatever the connect step got to (it may even have succeeded, its result still on
+        // its way), FreeRDP's disconnect takes it down: it stops the receive threads of
+        // channels that connected before a late failure, and it terminates every channel
+        // client, which frees them and leaves none registered under a handle that a later
+        // connection may be given again.
+        freerdp_disconnect(instance);
     }
     connectSucceeded.reset();
 
@@ -460,6 +482,18 @@ void RdpInstance::handleOxshareClientId(ulong id)
 
 void RdpInstance::handleOxshareDisconnectInfo(ulong) {}
 
+void RdpInstance::handleOxcfgOptionsUpdatedNotify(const QString &json)
+{
+    if (context && context->optionsDialog)
+        context->optionsDialog->handleOptionsUpdated(json);
+}
+
+void RdpInstance::handleOxcfgSetOptionsResponse(const QString &json)
+{
+    if (context && context->optionsDialog)
+        context->optionsDialog->handleSetOptionsResponse(json);
+}
+
 void RdpInstance::handleOxshareMouseEvent(const QPoint &pos, ulong flags)
 {
     if (context && context->mainWidget)
@@ -488,12 +522,21 @@ void RdpInstance::sendMonitorLayout()
 {
     if (!context || !m_connected)
         return;
-    // Only rootless sessions tell the server; the layout goes out through the rootless
-    // window channel (oxrail) once its client is built in.
-    if (!context->oxrailClient)
+    // Only rootless sessions tell the server, through the rootless window channel. A server
+    // without RemoteApp support turns the mode off while connecting; such a server has no
+    // oxrail either, and FreeRDP's servers drop a client that writes to a channel they did not
+    // open.
+    OxrailClientContext *oxrail = context->oxrailClient;
+    if (!oxrail || !oxrail->MonitorLayout || !isRemoteApplication(context))
         return;
-    const QVector<QRect> layout = monitorLayout(context);
-    Q_UNUSED(layout)
+    const auto clamp = [](int value) { return int16_t(qBound(-32768, value, 32767)); };
+    std::vector<oxrail::Rect16> rectangles;
+    for (const QRect &r : monitorLayout(context)) {
+        // Right and bottom exclusive.
+        rectangles.push_back({clamp(r.left()), clamp(r.top()), clamp(r.left() + r.width()),
+                              clamp(r.top() + r.height())});
+    }
+    oxrail->MonitorLayout(oxrail, UINT32(rectangles.size()), rectangles.data());
 }
 
 QStringList RdpInstance::sharingMessages(const QList<RdpViewer> &before,
@@ -617,8 +660,9 @@ void RdpInstance::onChannelConnected(void *ctx, ChannelConnectedEventArgs *e)
             context->railClient->ServerSystemParam = onRailServerSystemParam;
             // The window orders are handled by the rootless windows once they exist.
         }
+    } else {
+        connectOwnRdpChannel(context, e->name, e->pInterface);
     }
-    // Our own channels report here once their clients are built in.
 }
 
 void RdpInstance::onChannelDisconnected(void *ctx, ChannelDisconnectedEventArgs *e)
@@ -630,6 +674,8 @@ void RdpInstance::onChannelDisconnected(void *ctx, ChannelDisconnectedEventArgs 
         context->cliprdrClient = nullptr;
     else if (std::strcmp(e->name, RAIL_SVC_CHANNEL_NAME) == 0)
         context->railClient = nullptr;
+    else
+        disconnectOwnRdpChannel(context, e->name);
 }
 
 BOOL RdpInstance::onBeginPaint(rdpContext *rdp)

@@ -90,6 +90,8 @@ private slots:
     void handleOxshareServerStatus(bool active, const QList<RdpViewer> &newViewers);
     void handleOxshareDisconnectInfo(ulong info);
     void handleOxshareMouseEvent(const QPoint &pos, ulong flags);
+    void handleOxcfgOptionsUpdatedNotify(const QString &json);
+    void handleOxcfgSetOptionsResponse(const QString &json);
 
     void sendMonitorLayout();
 

@@ -293,9 +293,10 @@ void TestRdpSettings::channelProvider()
     QVERIFY(isOwnRdpChannel("oxcfg"));
     QVERIFY(!isOwnRdpChannel("cliprdr"));
     QVERIFY(!isOwnRdpChannel(nullptr));
-    // Our clients have no extended entry point; FreeRDP must never get one for them.
-    QVERIFY(!rdpChannelProvider("oxshare", nullptr, nullptr,
-                                FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX));
+    // Our clients have only the extended entry point; FreeRDP must never take it for a plain one.
+    QVERIFY(rdpChannelProvider("oxshare", nullptr, nullptr,
+                               FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX));
+    QVERIFY(!rdpChannelProvider("oxshare", nullptr, nullptr, FREERDP_ADDIN_CHANNEL_STATIC));
 }
 
 QTEST_GUILESS_MAIN(TestRdpSettings)
