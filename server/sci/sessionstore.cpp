@@ -130,7 +130,10 @@ ServerSession ServerSession::fromJson(const QJsonObject &o)
     s.password = o.value(QStringLiteral("password")).toString();
     s.state = o.value(QStringLiteral("state")).toString();
     const QJsonObject processes = o.value(QStringLiteral("processes")).toObject();
-    s.xserver = ProcessRef::fromJson(processes.value(QStringLiteral("xserver")).toObject());
+    // Records of older versions name the display server "xvfb".
+    s.xserver = ProcessRef::fromJson(
+        processes.value(processes.contains(QStringLiteral("xserver")) ? QStringLiteral("xserver") : QStringLiteral("xvfb"))
+            .toObject());
     s.rdp = ProcessRef::fromJson(processes.value(QStringLiteral("rdp")).toObject());
     s.session = ProcessRef::fromJson(processes.value(QStringLiteral("session")).toObject());
     return s;
@@ -297,10 +300,28 @@ bool SessionStore::checkAlive(ServerSession &session)
     return true;
 }
 
+void SessionStore::adoptOlderSessions()
+{
+    // Older versions kept the sessions of every host in <data>/sessions/<id>.
+    // Those whose display runs here are ours; the rest may be another host's.
+    const QString shared = m_dataDir + QStringLiteral("/sessions");
+    const QStringList ids = QDir(shared).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &id : ids) {
+        QFile file(shared + QLatin1Char('/') + id + QStringLiteral("/session.json"));
+        if (!isValidId(id) || !file.open(QIODevice::ReadOnly))
+            continue;
+        const ServerSession session = ServerSession::fromJson(QJsonDocument::fromJson(file.readAll()).object());
+        if (session.id == id && session.xserver.isAlive() && !QFileInfo::exists(sessionDir(id)))
+            QDir().rename(shared + QLatin1Char('/') + id, sessionDir(id));
+    }
+}
+
 QList<ServerSession> SessionStore::list()
 {
     QList<ServerSession> sessions;
     const bool locked = lock();
+    if (locked)
+        adoptOlderSessions();
     const QStringList ids = QDir(m_hostDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &id : ids) {
         ServerSession session;

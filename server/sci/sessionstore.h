@@ -99,6 +99,9 @@ private:
     bool save(const ServerSession &session) const;
     // Runs, or ended (false); an ended session is cleaned away (lock held).
     bool checkAlive(ServerSession &session);
+    // Moves the running sessions of this host that an older version kept in
+    // the folder shared by all hosts into this host's folder (lock held).
+    void adoptOlderSessions();
     void destroy(const ServerSession &session, bool keepLogs);
     bool startXServer(ServerSession &session, int width, int height, SessionFailure &failure);
     bool startRdp(ServerSession &session, SessionFailure &failure);
