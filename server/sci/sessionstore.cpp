@@ -258,6 +258,9 @@ void SessionStore::destroy(const ServerSession &session, bool keepLogs)
         }
     }
     const QString dir = sessionDir(session.id);
+    const QString oldPath = m_dataDir + QStringLiteral("/sessions/") + session.id;
+    if (QFileInfo(oldPath).isSymLink())
+        QFile::remove(oldPath); // left by adoptOlderSessions()
     if (keepLogs) {
         const QString target = failedDir(session.id);
         QDir(target).removeRecursively();
@@ -311,8 +314,11 @@ void SessionStore::adoptOlderSessions()
         if (!isValidId(id) || !file.open(QIODevice::ReadOnly))
             continue;
         const ServerSession session = ServerSession::fromJson(QJsonDocument::fromJson(file.readAll()).object());
-        if (session.id == id && session.xserver.isAlive() && !QFileInfo::exists(sessionDir(id)))
-            QDir().rename(shared + QLatin1Char('/') + id, sessionDir(id));
+        // Its programs keep the old paths (XAUTHORITY): a link leads there.
+        const QString old = shared + QLatin1Char('/') + id;
+        if (session.id == id && session.xserver.isAlive() && !QFileInfo::exists(sessionDir(id))
+            && QDir().rename(old, sessionDir(id)))
+            QFile::link(LockFile::hostName() + QLatin1Char('/') + id, old);
     }
 }
 
