@@ -3,11 +3,13 @@
 #include "processtools.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QSysInfo>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -73,7 +75,12 @@ QString LockFile::hostName()
 bool LockFile::create()
 {
     const QByteArray path = QFile::encodeName(m_path);
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        // Its folder may just have been removed as empty by another program.
+        ::mkdir(QFile::encodeName(QFileInfo(m_path).path()).constData(), 0700);
+        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    }
     if (fd < 0)
         return false;
     const bool written = writeAll(fd, m_identity.constData(), size_t(m_identity.size()));

@@ -219,8 +219,10 @@ bool SessionStore::lock()
 
 void SessionStore::unlock()
 {
-    if (m_lockDepth > 0 && --m_lockDepth == 0)
+    if (m_lockDepth > 0 && --m_lockDepth == 0) {
         m_lock.unlock();
+        QDir().rmdir(m_hostDir); // only when no session is left: a host leaves nothing behind
+    }
 }
 
 bool SessionStore::load(const QString &id, ServerSession &session) const
