@@ -97,41 +97,44 @@ void closeFrom(int lowest)
 
 struct TcpEntry
 {
-    quint32 localAddress = 0; // as printed: network order read as host integer
+    bool loopback = false; // local address 127.0.0.1 (also IPv4-mapped)
     quint16 localPort = 0;
     int state = 0;
     quint64 inode = 0;
 };
 
-QList<TcpEntry> readTcpTable()
+// An address word as /proc/net/tcp{,6} print it: network order read as a host integer.
+QByteArray printedWord(quint32 hostOrder)
 {
-    QList<TcpEntry> entries;
-    QFile file(QStringLiteral("/proc/net/tcp"));
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    file.readLine(); // header
-    while (!file.atEnd()) {
-        const QList<QByteArray> fields = file.readLine().simplified().split(' ');
-        if (fields.size() < 10)
-            continue;
-        const QList<QByteArray> local = fields[1].split(':');
-        if (local.size() != 2)
-            continue;
-        TcpEntry entry;
-        entry.localAddress = local[0].toUInt(nullptr, 16);
-        entry.localPort = quint16(local[1].toUInt(nullptr, 16));
-        entry.state = fields[3].toInt(nullptr, 16);
-        entry.inode = fields[9].toULongLong();
-        entries.append(entry);
-    }
-    return entries;
+    return QByteArray::number(htonl(hostOrder), 16).rightJustified(8, '0').toUpper();
 }
 
-// 127.0.0.1 as /proc/net/tcp prints it on a little-endian host.
-quint32 loopbackAsPrinted()
+QList<TcpEntry> readTcpTable()
 {
-    const quint32 address = htonl(INADDR_LOOPBACK);
-    return address;
+    const QByteArray loopback = printedWord(INADDR_LOOPBACK);
+    const QByteArray mappedLoopback = "0000000000000000" + printedWord(0xffff) + loopback;
+    QList<TcpEntry> entries;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        file.readLine(); // header
+        while (!file.atEnd()) {
+            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+            if (fields.size() < 10)
+                continue;
+            const QList<QByteArray> local = fields[1].split(':');
+            if (local.size() != 2)
+                continue;
+            TcpEntry entry;
+            entry.loopback = local[0].toUpper() == loopback || local[0].toUpper() == mappedLoopback;
+            entry.localPort = quint16(local[1].toUInt(nullptr, 16));
+            entry.state = fields[3].toInt(nullptr, 16);
+            entry.inode = fields[9].toULongLong();
+            entries.append(entry);
+        }
+    }
+    return entries;
 }
 
 constexpr int TcpEstablished = 0x01;
@@ -402,7 +405,7 @@ bool isListeningOn(const ProcessRef &process, quint16 port)
         return false;
     QList<quint64> inodes;
     for (const TcpEntry &entry : readTcpTable()) {
-        if (entry.state == TcpListen && entry.localPort == port && entry.localAddress == loopbackAsPrinted())
+        if (entry.state == TcpListen && entry.localPort == port && entry.loopback)
             inodes.append(entry.inode);
     }
     if (inodes.isEmpty())
@@ -423,7 +426,7 @@ int countConnections(quint16 port)
 {
     int count = 0;
     for (const TcpEntry &entry : readTcpTable()) {
-        if (entry.state == TcpEstablished && entry.localPort == port && entry.localAddress == loopbackAsPrinted())
+        if (entry.state == TcpEstablished && entry.localPort == port && entry.loopback)
             ++count;
     }
     return count;
