@@ -135,14 +135,15 @@ bool LockFile::tryLock(int timeoutMs)
                 // Move it out of the way under a name of our own, so of several
                 // programs that found it only one removes it; put back what
                 // turns out to be a fresh lock taken meanwhile.
-                const QString aside = m_path + QStringLiteral(".stale.") + QString::fromUtf8(m_identity.split('\n').value(1));
-                if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) == 0) {
-                    if (readHolder(aside) != holder)
-                        (void)::link(QFile::encodeName(aside).constData(), QFile::encodeName(m_path).constData());
-                    ::unlink(QFile::encodeName(aside).constData());
-                }
+                const QList<QByteArray> self = m_identity.split('\n');
+                const QByteArray aside = QFile::encodeName(m_path) + ".stale." + self.value(0) + '.' + self.value(1);
                 watchedSince = 0;
-                continue;
+                if (::rename(QFile::encodeName(m_path).constData(), aside.constData()) == 0) {
+                    if (readHolder(QFile::decodeName(aside)) != holder)
+                        (void)::link(aside.constData(), QFile::encodeName(m_path).constData());
+                    ::unlink(aside.constData());
+                    continue;
+                }
             }
         }
         if (monotonicMs() >= deadline)
