@@ -1,17 +1,22 @@
 #include "bookmarkstore.h"
 
+#include "lockfile.h"
+#include "replylimits.h"
+
 #include "app/cookie.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QLockFile>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <cstdio>
 
 namespace {
 
@@ -44,20 +49,40 @@ bool installed(const QString &program)
 
 QString firstWord(const QString &command) { return command.simplified().section(QLatin1Char(' '), 0, 0); }
 
+// Taken for the lifetime of the object.
 class FileLock
 {
 public:
-    explicit FileLock(const QString &path) : m_lock(path)
-    {
-        m_lock.setStaleLockTime(0);
-        m_locked = m_lock.tryLock(30000);
-    }
-    bool isLocked() const { return m_locked; }
+    explicit FileLock(const QString &path) : m_lock(path) { m_lock.tryLock(30000); }
+    bool isLocked() const { return m_lock.isLocked(); }
 
 private:
-    QLockFile m_lock;
-    bool m_locked = false;
+    LockFile m_lock;
 };
+
+bool tooLong(const QString &name, const QString &command, const QString &geometry)
+{
+    return ReplyLimits::jsonBytes(name) > ReplyLimits::MaxFieldBytes
+        || ReplyLimits::jsonBytes(command) > ReplyLimits::MaxFieldBytes
+        || ReplyLimits::jsonBytes(geometry) > ReplyLimits::MaxFieldBytes;
+}
+
+// What the file holds must fit into one reply: the bookmarks as far as they
+// fit, then the history from its newest entry, within the bounds.
+int storedBytes(const QJsonArray &bookmarks, const QJsonArray &history)
+{
+    return ReplyLimits::jsonBytes(bookmarks) + ReplyLimits::jsonBytes(history);
+}
+
+void fit(QJsonArray &bookmarks, QJsonArray &history)
+{
+    while (!bookmarks.isEmpty() && ReplyLimits::jsonBytes(bookmarks) > ReplyLimits::StoredBookmarkBytes)
+        bookmarks.removeLast();
+    while (history.size() > BookmarkStore::MaxHistory)
+        history.removeLast();
+    while (!history.isEmpty() && storedBytes(bookmarks, history) > ReplyLimits::StoredBookmarkBytes)
+        history.removeLast();
+}
 
 } // namespace
 
@@ -67,11 +92,15 @@ QJsonArray BookmarkStore::suggestions() const
 {
     QJsonArray list;
     QStringList seen;
+    int bytes = 2;
     auto add = [&](const QString &name, const QString &command, const QString &geometry) {
-        if (seen.contains(command))
+        const QJsonObject suggestion = entry(suggestionId(command), name, command, geometry);
+        const int size = ReplyLimits::jsonBytes(suggestion) + 1;
+        if (seen.contains(command) || bytes + size > ReplyLimits::SuggestionBytes)
             return;
         seen << command;
-        list.append(entry(suggestionId(command), name, command, geometry));
+        bytes += size;
+        list.append(suggestion);
     };
     // Desktop sessions the host offers to its display managers.
     const QDir sessions(QStringLiteral("/usr/share/xsessions"));
@@ -107,12 +136,19 @@ QJsonArray BookmarkStore::suggestions() const
     return list;
 }
 
-bool BookmarkStore::read(QJsonArray &bookmarks, QJsonArray &history) const
+BookmarkStore::Read BookmarkStore::read(QJsonArray &bookmarks, QJsonArray &history) const
 {
     QFile file(m_dataDir + QStringLiteral("/bookmarks.json"));
     if (!file.open(QIODevice::ReadOnly))
-        return !file.exists();
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+        return file.exists() ? Read::Failed : Read::Ok;
+    const QByteArray text = file.readAll();
+    if (text.trimmed().isEmpty())
+        return Read::Ok;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (!doc.isObject())
+        return Read::Damaged;
+    const QJsonObject root = doc.object();
     auto clean = [](const QJsonArray &in) {
         QJsonArray out;
         for (const QJsonValue &value : in) {
@@ -126,6 +162,22 @@ bool BookmarkStore::read(QJsonArray &bookmarks, QJsonArray &history) const
     };
     bookmarks = clean(root.value(QStringLiteral("bookmarks")).toArray());
     history = clean(root.value(QStringLiteral("history")).toArray());
+    return Read::Ok;
+}
+
+bool BookmarkStore::readForChange(QJsonArray &bookmarks, QJsonArray &history) const
+{
+    const Read state = read(bookmarks, history);
+    if (state != Read::Damaged)
+        return state == Read::Ok;
+    // Start anew, but keep what cannot be read for the user to look at.
+    const QString path = m_dataDir + QStringLiteral("/bookmarks.json");
+    const QString aside = path + QStringLiteral(".damaged-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    if (!QFile::rename(path, aside))
+        return false;
+    std::fprintf(stderr, "nuvek2_sci: %s\n",
+                 qPrintable(tr("%1 could not be read; it was kept as %2 and the bookmarks start anew.").arg(path, aside)));
     return true;
 }
 
@@ -141,18 +193,12 @@ bool BookmarkStore::write(const QJsonArray &bookmarks, const QJsonArray &history
     return file.commit();
 }
 
-QJsonArray BookmarkStore::bookmarks() const
+void BookmarkStore::lists(QJsonArray &bookmarks, QJsonArray &history) const
 {
-    QJsonArray bookmarks, history;
+    bookmarks = QJsonArray();
+    history = QJsonArray();
     read(bookmarks, history);
-    return bookmarks;
-}
-
-QJsonArray BookmarkStore::history() const
-{
-    QJsonArray bookmarks, history;
-    read(bookmarks, history);
-    return history;
+    fit(bookmarks, history);
 }
 
 bool BookmarkStore::edit(const QString &id, const QString &name, const QString &command, const QString &geometry,
@@ -162,17 +208,18 @@ bool BookmarkStore::edit(const QString &id, const QString &name, const QString &
         error = tr("The command is empty.");
         return false;
     }
-    if (name.size() > MaxFieldLength || command.size() > MaxFieldLength || geometry.size() > MaxFieldLength) {
+    if (tooLong(name, command, geometry)) {
         error = tr("The bookmark is too long.");
         return false;
     }
     QDir().mkpath(m_dataDir);
     const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
     QJsonArray bookmarks, history;
-    if (!lock.isLocked() || !read(bookmarks, history)) {
+    if (!lock.isLocked() || !readForChange(bookmarks, history)) {
         error = tr("The bookmarks cannot be read.");
         return false;
     }
+    const int bytesBefore = ReplyLimits::jsonBytes(bookmarks);
     if (id.isEmpty()) {
         if (bookmarks.size() >= MaxBookmarks) {
             error = tr("There are too many bookmarks.");
@@ -194,6 +241,14 @@ bool BookmarkStore::edit(const QString &id, const QString &name, const QString &
         }
         bookmarks[at] = entry(id, name, command, geometry);
     }
+    // Bookmarks that grow beyond one reply are refused (a file of an older
+    // version may hold more: it may still shrink).
+    const int bytesAfter = ReplyLimits::jsonBytes(bookmarks);
+    if (bytesAfter > ReplyLimits::StoredBookmarkBytes && bytesAfter > bytesBefore) {
+        error = tr("There is no room for this bookmark: delete some bookmarks or make them shorter.");
+        return false;
+    }
+    fit(bookmarks, history); // the oldest history makes room
     if (!write(bookmarks, history)) {
         error = tr("The bookmarks cannot be saved.");
         return false;
@@ -203,9 +258,10 @@ bool BookmarkStore::edit(const QString &id, const QString &name, const QString &
 
 bool BookmarkStore::remove(const QString &id, QString &error)
 {
+    QDir().mkpath(m_dataDir);
     const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
     QJsonArray bookmarks, history;
-    if (!lock.isLocked() || !read(bookmarks, history)) {
+    if (!lock.isLocked() || !readForChange(bookmarks, history)) {
         error = tr("The bookmarks cannot be read.");
         return false;
     }
@@ -231,12 +287,12 @@ bool BookmarkStore::remove(const QString &id, QString &error)
 
 void BookmarkStore::addHistory(const QString &name, const QString &command, const QString &geometry)
 {
-    if (command.size() > MaxFieldLength || name.size() > MaxFieldLength || geometry.size() > MaxFieldLength)
+    if (tooLong(name, command, geometry))
         return;
     QDir().mkpath(m_dataDir);
     const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
     QJsonArray bookmarks, history;
-    if (!lock.isLocked() || !read(bookmarks, history))
+    if (!lock.isLocked() || !readForChange(bookmarks, history))
         return;
     QString id;
     for (int i = history.size() - 1; i >= 0; --i) {
@@ -251,7 +307,6 @@ void BookmarkStore::addHistory(const QString &name, const QString &command, cons
     if (id.isEmpty() && !generateCookie(id, error))
         return;
     history.prepend(entry(id, name, command, geometry));
-    while (history.size() > MaxHistory)
-        history.removeLast();
+    fit(bookmarks, history);
     write(bookmarks, history);
 }

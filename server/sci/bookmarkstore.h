@@ -7,14 +7,15 @@
 // The user's bookmarks and history of started commands, kept in one JSON file
 // (<data>/bookmarks.json), and the suggestions made from what the host has
 // installed. Entries are objects with "id", "name", "command" and "geometry".
+// What the lists answer always fits into one reply: the history gives way
+// (oldest first) to new entries, and a bookmark that would not fit is refused.
 class BookmarkStore
 {
 public:
     explicit BookmarkStore(const QString &dataDir);
 
     QJsonArray suggestions() const;
-    QJsonArray bookmarks() const;
-    QJsonArray history() const;
+    void lists(QJsonArray &bookmarks, QJsonArray &history) const;
 
     // Changes the bookmark `id`, or adds one when `id` is empty.
     bool edit(const QString &id, const QString &name, const QString &command, const QString &geometry,
@@ -26,10 +27,13 @@ public:
 
     static constexpr int MaxHistory = 30;
     static constexpr int MaxBookmarks = 100;
-    static constexpr int MaxFieldLength = 2048;
 
 private:
-    bool read(QJsonArray &bookmarks, QJsonArray &history) const;
+    enum class Read { Ok, Failed, Damaged };
+    Read read(QJsonArray &bookmarks, QJsonArray &history) const;
+    // read() for a change under the lock: a file that does not parse is
+    // moved aside (and named on standard error), and the lists start empty.
+    bool readForChange(QJsonArray &bookmarks, QJsonArray &history) const;
     bool write(const QJsonArray &bookmarks, const QJsonArray &history) const;
 
     QString m_dataDir;

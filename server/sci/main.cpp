@@ -6,24 +6,27 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <csignal>
 
 namespace {
 
-// The RDP login library: beside the program, or in ../lib/nuvek2 of it.
-QString findAuthLibrary()
+// The session's RDP server: NUVEK2_RDP_PROGRAM when set, else beside the
+// program, in ../lib/nuvek2 of it, or in the PATH.
+QString findRdpProgram()
 {
+    const QString chosen = qEnvironmentVariable("NUVEK2_RDP_PROGRAM");
+    if (!chosen.isEmpty())
+        return QStandardPaths::findExecutable(chosen);
+    const QString name = QStringLiteral("nuvek2_rdp");
     const QString base = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {base + QStringLiteral("/libnuvek2_rdpauth.so"),
-                                     base + QStringLiteral("/../lib/nuvek2/libnuvek2_rdpauth.so")}) {
-        const QFileInfo info(candidate);
-        // LD_PRELOAD splits its value at blanks and colons.
-        const QString path = info.canonicalFilePath();
-        if (info.isFile() && !path.contains(QLatin1Char(' ')) && !path.contains(QLatin1Char(':')))
-            return path;
+    for (const QString &dir : {base, base + QStringLiteral("/../lib/nuvek2")}) {
+        const QFileInfo info(dir + QLatin1Char('/') + name);
+        if (info.isFile() && info.isExecutable())
+            return info.canonicalFilePath();
     }
-    return QString();
+    return QStandardPaths::findExecutable(name);
 }
 
 } // namespace
@@ -45,6 +48,6 @@ int main(int argc, char **argv)
         std::fputs("nuvek2_sci: no home folder to keep the sessions in\n", stderr);
         return 1;
     }
-    SciServer server(data.filePath(QStringLiteral("server")), findAuthLibrary());
+    SciServer server(data.filePath(QStringLiteral("server")), findRdpProgram());
     return server.run(0, 1);
 }

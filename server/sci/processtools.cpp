@@ -26,6 +26,7 @@ struct ProcStat
 {
     char state = 0;
     qint64 pgrp = 0;
+    qint64 sid = 0;
     quint64 startTime = 0;
 };
 
@@ -45,6 +46,7 @@ bool readProcStat(qint64 pid, ProcStat &stat)
         return false;
     stat.state = fields[0][0];
     stat.pgrp = fields[2].toLongLong();
+    stat.sid = fields[3].toLongLong();
     stat.startTime = fields[19].toULongLong();
     return true;
 }
@@ -95,41 +97,44 @@ void closeFrom(int lowest)
 
 struct TcpEntry
 {
-    quint32 localAddress = 0; // as printed: network order read as host integer
+    bool loopback = false; // local address 127.0.0.1 (also IPv4-mapped)
     quint16 localPort = 0;
     int state = 0;
     quint64 inode = 0;
 };
 
-QList<TcpEntry> readTcpTable()
+// An address word as /proc/net/tcp{,6} print it: network order read as a host integer.
+QByteArray printedWord(quint32 hostOrder)
 {
-    QList<TcpEntry> entries;
-    QFile file(QStringLiteral("/proc/net/tcp"));
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    file.readLine(); // header
-    while (!file.atEnd()) {
-        const QList<QByteArray> fields = file.readLine().simplified().split(' ');
-        if (fields.size() < 10)
-            continue;
-        const QList<QByteArray> local = fields[1].split(':');
-        if (local.size() != 2)
-            continue;
-        TcpEntry entry;
-        entry.localAddress = local[0].toUInt(nullptr, 16);
-        entry.localPort = quint16(local[1].toUInt(nullptr, 16));
-        entry.state = fields[3].toInt(nullptr, 16);
-        entry.inode = fields[9].toULongLong();
-        entries.append(entry);
-    }
-    return entries;
+    return QByteArray::number(htonl(hostOrder), 16).rightJustified(8, '0').toUpper();
 }
 
-// 127.0.0.1 as /proc/net/tcp prints it on a little-endian host.
-quint32 loopbackAsPrinted()
+QList<TcpEntry> readTcpTable()
 {
-    const quint32 address = htonl(INADDR_LOOPBACK);
-    return address;
+    const QByteArray loopback = printedWord(INADDR_LOOPBACK);
+    const QByteArray mappedLoopback = "0000000000000000" + printedWord(0xffff) + loopback;
+    QList<TcpEntry> entries;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        file.readLine(); // header
+        while (!file.atEnd()) {
+            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+            if (fields.size() < 10)
+                continue;
+            const QList<QByteArray> local = fields[1].split(':');
+            if (local.size() != 2)
+                continue;
+            TcpEntry entry;
+            entry.loopback = local[0].toUpper() == loopback || local[0].toUpper() == mappedLoopback;
+            entry.localPort = quint16(local[1].toUInt(nullptr, 16));
+            entry.state = fields[3].toInt(nullptr, 16);
+            entry.inode = fields[9].toULongLong();
+            entries.append(entry);
+        }
+    }
+    return entries;
 }
 
 constexpr int TcpEstablished = 0x01;
@@ -143,38 +148,59 @@ bool writeAll(int fd, const void *data, size_t size)
     return transferAll(write, fd, static_cast<char *>(const_cast<void *>(data)), size);
 }
 
+QString currentBootId()
+{
+    static const QString id = [] {
+        QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
+    }();
+    return id;
+}
+
 bool ProcessRef::isAlive() const
 {
-    if (pid <= 0)
+    if (pid <= 0 || (!bootId.isEmpty() && bootId != currentBootId()))
         return false;
     ProcStat stat;
     return readProcStat(pid, stat) && isRunningState(stat.state) && stat.startTime == startTime;
 }
 
-bool ProcessRef::groupAlive() const
+QList<qint64> ProcessRef::groupMembers() const
 {
-    if (pid <= 0)
-        return false;
     if (isAlive())
-        return true;
-    // The leader is gone; its group lives on while any member runs.
+        return {pid};
+    QList<qint64> members;
+    if (pid <= 0 || (!bootId.isEmpty() && bootId != currentBootId()))
+        return members;
+    // The leader is gone; its group lives on while any member runs. Members
+    // share its session too and cannot be older than the leader that made them.
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool ok = false;
         const qint64 other = entry.toLongLong(&ok);
-        if (!ok)
-            continue;
         ProcStat stat;
-        if (readProcStat(other, stat) && stat.pgrp == pid && isRunningState(stat.state))
-            return true;
+        if (ok && readProcStat(other, stat) && stat.pgrp == pid && stat.sid == pid && stat.startTime >= startTime
+            && isRunningState(stat.state))
+            members.append(other);
     }
-    return false;
+    return members;
+}
+
+bool ProcessRef::groupAlive() const
+{
+    return !groupMembers().isEmpty();
+}
+
+bool signalProcess(const ProcessRef &process, int signal)
+{
+    return process.isAlive() && ::kill(pid_t(process.pid), signal) == 0;
 }
 
 QJsonObject ProcessRef::toJson() const
 {
     return QJsonObject{{QStringLiteral("pid"), double(pid)},
-                       {QStringLiteral("startTime"), QString::number(startTime)}};
+                       {QStringLiteral("startTime"), QString::number(startTime)},
+                       {QStringLiteral("bootId"), bootId}};
 }
 
 ProcessRef ProcessRef::fromJson(const QJsonObject &object)
@@ -182,6 +208,7 @@ ProcessRef ProcessRef::fromJson(const QJsonObject &object)
     ProcessRef ref;
     ref.pid = qint64(object.value(QStringLiteral("pid")).toDouble());
     ref.startTime = object.value(QStringLiteral("startTime")).toString().toULongLong();
+    ref.bootId = object.value(QStringLiteral("bootId")).toString();
     return ref;
 }
 
@@ -192,6 +219,7 @@ ProcessRef ProcessRef::of(qint64 pid)
     if (pid > 0 && readProcStat(pid, stat)) {
         ref.pid = pid;
         ref.startTime = stat.startTime;
+        ref.bootId = currentBootId();
     }
     return ref;
 }
@@ -320,29 +348,37 @@ ProcessRef spawnDetached(const SpawnRequest &request, QString &error)
 
 void terminateGroups(const QList<ProcessRef> &processes, int graceMs)
 {
-    QList<ProcessRef> live;
-    for (const ProcessRef &p : processes) {
-        if (p.groupAlive()) {
-            ::kill(pid_t(-p.pid), SIGTERM);
-            live.append(p);
+    // A live leader is signalled through its group; otherwise each member
+    // found for it, so a recycled process id never draws a signal.
+    auto signalAll = [](const QList<ProcessRef> &refs, int signal) {
+        QList<ProcessRef> live;
+        for (const ProcessRef &p : refs) {
+            if (p.isAlive()) {
+                ::kill(pid_t(-p.pid), signal);
+                live.append(p);
+                continue;
+            }
+            const QList<qint64> members = p.groupMembers();
+            for (qint64 member : members)
+                ::kill(pid_t(member), signal);
+            if (!members.isEmpty())
+                live.append(p);
         }
-    }
-    for (int waited = 0; !live.isEmpty() && waited < graceMs; waited += 50) {
-        sleepMs(50);
-        for (int i = live.size() - 1; i >= 0; --i) {
-            if (!live[i].groupAlive())
-                live.removeAt(i);
+        return live;
+    };
+    auto waitGone = [](QList<ProcessRef> &live, int ms) {
+        for (int waited = 0; !live.isEmpty() && waited < ms; waited += 50) {
+            sleepMs(50);
+            for (int i = live.size() - 1; i >= 0; --i) {
+                if (!live[i].groupAlive())
+                    live.removeAt(i);
+            }
         }
-    }
-    for (const ProcessRef &p : live)
-        ::kill(pid_t(-p.pid), SIGKILL);
-    for (int waited = 0; !live.isEmpty() && waited < 2000; waited += 50) {
-        sleepMs(50);
-        for (int i = live.size() - 1; i >= 0; --i) {
-            if (!live[i].groupAlive())
-                live.removeAt(i);
-        }
-    }
+    };
+    QList<ProcessRef> live = signalAll(processes, SIGTERM);
+    waitGone(live, graceMs);
+    live = signalAll(live, SIGKILL);
+    waitGone(live, 2000);
 }
 
 quint16 findFreeLocalPort()
@@ -369,7 +405,7 @@ bool isListeningOn(const ProcessRef &process, quint16 port)
         return false;
     QList<quint64> inodes;
     for (const TcpEntry &entry : readTcpTable()) {
-        if (entry.state == TcpListen && entry.localPort == port && entry.localAddress == loopbackAsPrinted())
+        if (entry.state == TcpListen && entry.localPort == port && entry.loopback)
             inodes.append(entry.inode);
     }
     if (inodes.isEmpty())
@@ -390,7 +426,7 @@ int countConnections(quint16 port)
 {
     int count = 0;
     for (const TcpEntry &entry : readTcpTable()) {
-        if (entry.state == TcpEstablished && entry.localPort == port && entry.localAddress == loopbackAsPrinted())
+        if (entry.state == TcpEstablished && entry.localPort == port && entry.loopback)
             ++count;
     }
     return count;

@@ -7,18 +7,24 @@
 
 #include <cstddef>
 
-// One process of a session, recognised by its id and its start time, so that a
-// recycled process id is never taken for the process we started.
+// One process of a session, recognised by its id, its start time and the boot
+// it runs in, so that a recycled process id (also after a restart of the host)
+// is never taken for the process we started.
 struct ProcessRef
 {
     qint64 pid = 0;
     quint64 startTime = 0; // clock ticks after boot, from /proc/<pid>/stat
+    QString bootId;        // empty in records of older versions: not checked
 
     bool isNull() const { return pid <= 0; }
     // Running (a zombie counts as ended).
     bool isAlive() const;
     // Some process of its process group is still running.
     bool groupAlive() const;
+    // The running processes of its group and session that started after it:
+    // the leader itself while it runs, else what is left of its group. Never a
+    // stranger that merely got a recycled number.
+    QList<qint64> groupMembers() const;
 
     QJsonObject toJson() const;
     static ProcessRef fromJson(const QJsonObject &object);
@@ -40,6 +46,12 @@ struct SpawnRequest
 // of ours, default signal handling, and not our child (so no zombie is left
 // here). Returns the process, or a null reference with `error` set.
 ProcessRef spawnDetached(const SpawnRequest &request, QString &error);
+
+// Sends `signal` to the process only when it is still the one we started.
+bool signalProcess(const ProcessRef &process, int signal);
+
+// The identity of the running system ("" when unknown): changes with each boot.
+QString currentBootId();
 
 // SIGTERM to the process group of each process, then SIGKILL to what is left
 // after `graceMs`.

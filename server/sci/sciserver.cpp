@@ -1,5 +1,7 @@
 #include "sciserver.h"
 
+#include "replylimits.h"
+
 #include "link/netstring.h"
 
 #include <QCoreApplication>
@@ -42,6 +44,84 @@ bool stringParam(const QJsonObject &params, const char *key, QString &value, QJs
     return false;
 }
 
+// A name, command or geometry longer than a list entry may hold.
+bool tooLong(const QString &value) { return ReplyLimits::jsonBytes(value) > ReplyLimits::MaxFieldBytes; }
+
+int skipSpace(const QByteArray &j, int i)
+{
+    while (i < j.size() && (j[i] == ' ' || j[i] == '\t' || j[i] == '\n' || j[i] == '\r'))
+        ++i;
+    return i;
+}
+
+int skipString(const QByteArray &j, int i)
+{
+    for (++i; i < j.size(); ++i) {
+        if (j[i] == '\\')
+            ++i;
+        else if (j[i] == '"')
+            return i + 1;
+    }
+    return j.size();
+}
+
+int skipValue(const QByteArray &j, int i)
+{
+    if (i < j.size() && j[i] == '"')
+        return skipString(j, i);
+    int depth = 0;
+    while (i < j.size()) {
+        const char c = j[i];
+        if (c == '"') {
+            i = skipString(j, i);
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            if (depth == 0)
+                return i;
+            --depth;
+        } else if (depth == 0 && (c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+            return i;
+        }
+        ++i;
+        if (depth == 0 && (c == '}' || c == ']'))
+            return i;
+    }
+    return i;
+}
+
+// The text of the member `key` of the JSON object `json` (already known to
+// parse) exactly as the peer wrote it; the last one when it repeats.
+QByteArray memberText(const QByteArray &json, const QString &key)
+{
+    QByteArray found;
+    int i = skipSpace(json, 0);
+    if (i >= json.size() || json[i] != '{')
+        return found;
+    i = skipSpace(json, i + 1);
+    while (i < json.size() && json[i] == '"') {
+        const int keyStart = i;
+        i = skipString(json, i);
+        const QByteArray keyText = json.mid(keyStart, i - keyStart);
+        i = skipSpace(json, i);
+        if (i >= json.size() || json[i] != ':')
+            break;
+        i = skipSpace(json, i + 1);
+        const int valueStart = i;
+        i = skipValue(json, i);
+        const QJsonArray decoded = QJsonDocument::fromJson("[" + keyText + "]").array();
+        if (decoded.at(0).toString() == key)
+            found = json.mid(valueStart, i - valueStart);
+        i = skipSpace(json, i);
+        if (i >= json.size() || json[i] != ',')
+            break;
+        i = skipSpace(json, i + 1);
+    }
+    return found;
+}
+
 bool sessionError(const SessionFailure &failure, QJsonObject &error, const QString &id)
 {
     error = makeError(ServerError, failure.message);
@@ -54,22 +134,42 @@ bool sessionError(const SessionFailure &failure, QJsonObject &error, const QStri
 
 } // namespace
 
-SciServer::SciServer(const QString &dataDir, const QString &authLibrary)
-    : m_sessions(dataDir, authLibrary), m_bookmarks(dataDir)
+SciServer::SciServer(const QString &dataDir, const QString &rdpProgram)
+    : m_sessions(dataDir, rdpProgram), m_bookmarks(dataDir)
 {
 }
 
-QByteArray SciServer::encodeReply(const QJsonObject &reply)
+QByteArray SciServer::encodeReply(const QJsonObject &reply, const QByteArray &idText)
 {
-    QByteArray json = QJsonDocument(reply).toJson(QJsonDocument::Compact);
-    if (json.size() > MaxReplyBytes) {
-        // The client drops a link whose frame is too long: say so instead.
-        QJsonObject shorter{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                            {QStringLiteral("id"), reply.value(QStringLiteral("id"))},
-                            {QStringLiteral("error"), makeError(ServerError, tr("The reply is too large."))}};
-        json = QJsonDocument(shorter).toJson(QJsonDocument::Compact);
+    auto envelope = [](const QByteArray &id, const char *member, const QJsonValue &value) {
+        const QByteArray body = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                                                : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+        return "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"" + member + "\":" + body + '}';
+    };
+    // The id goes back exactly as it came (a number may not fit a double);
+    // one that was not valid goes back as null.
+    const QJsonValue id = reply.value(QStringLiteral("id"));
+    QByteArray idJson = "null";
+    if (!id.isNull()) {
+        idJson = QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact).mid(1);
+        idJson.chop(1);
+        const QJsonValue echoed = QJsonDocument::fromJson("[" + idText + "]").array().at(0);
+        if (echoed.type() == id.type()
+            && (id.isString() ? echoed.toString() == id.toString() : echoed.toDouble() == id.toDouble()))
+            idJson = idText;
     }
-    return encodeNetString(QString::fromUtf8(json));
+    QByteArray json = reply.contains(QStringLiteral("result"))
+        ? envelope(idJson, "result", reply.value(QStringLiteral("result")))
+        : envelope(idJson, "error", reply.value(QStringLiteral("error")));
+    if (json.size() > MaxReplyBytes) {
+        // The client drops a link whose frame is too long: say so instead,
+        // without the id when that alone is too long.
+        const QJsonObject error = makeError(ServerError, tr("The reply is too large."));
+        json = envelope(idJson, "error", error);
+        if (json.size() > MaxReplyBytes)
+            json = envelope("null", "error", error);
+    }
+    return QByteArray::number(json.size()) + ':' + json + ',';
 }
 
 int SciServer::run(int inFd, int outFd)
@@ -105,7 +205,7 @@ int SciServer::run(int inFd, int outFd)
             const QJsonObject reply = handleRequest(doc.object());
             if (reply.isEmpty())
                 continue;
-            const QByteArray frame = encodeReply(reply);
+            const QByteArray frame = encodeReply(reply, memberText(payload, QStringLiteral("id")));
             if (!writeAll(outFd, frame.constData(), size_t(frame.size())))
                 return 1;
         }
@@ -114,7 +214,7 @@ int SciServer::run(int inFd, int outFd)
 
 QJsonObject SciServer::handleRequest(const QJsonObject &request)
 {
-    const QJsonValue id = request.value(QStringLiteral("id"));
+    QJsonValue id = request.value(QStringLiteral("id"));
     const bool notification = id.isUndefined();
     QJsonValue result;
     QJsonObject error;
@@ -125,6 +225,8 @@ QJsonObject SciServer::handleRequest(const QJsonObject &request)
         || !(params.isObject() || params.isUndefined())
         || !(id.isString() || id.isDouble() || id.isNull() || id.isUndefined())) {
         error = makeError(InvalidRequest, tr("Invalid request"));
+        if (!(id.isString() || id.isDouble()))
+            id = QJsonValue::Null;
     } else {
         using Handler = bool (SciServer::*)(const Params &, QJsonValue &, QJsonObject &);
         static const QList<QPair<QString, Handler>> methods{
@@ -167,8 +269,21 @@ bool SciServer::version(const Params &, QJsonValue &result, QJsonObject &)
 bool SciServer::list(const Params &, QJsonValue &result, QJsonObject &)
 {
     QJsonArray sessions;
-    for (const ServerSession &session : m_sessions.list())
+    const QList<ServerSession> all = m_sessions.list();
+    int bytes = 2;
+    for (const ServerSession &session : all)
+        bytes += ReplyLimits::jsonBytes(session.toListJson()) + 1;
+    for (ServerSession session : all) {
+        // Starts and renames keep the list within one reply; records of older
+        // versions may not, then their long texts are cut short.
+        if (bytes > ReplyLimits::SessionListBytes) {
+            session.command.truncate(64);
+            session.name.truncate(64);
+        }
         sessions.append(session.toListJson());
+    }
+    while (ReplyLimits::jsonBytes(sessions) > ReplyLimits::SessionListBytes)
+        sessions.removeLast();
     result = sessions;
     return true;
 }
@@ -178,7 +293,7 @@ bool SciServer::setParams(const Params &params, QJsonValue &result, QJsonObject 
     QString id, name;
     if (!stringParam(params, "id", id, error) || !stringParam(params, "name", name, error))
         return false;
-    if (name.size() > BookmarkStore::MaxFieldLength) {
+    if (tooLong(name)) {
         error = makeError(InvalidParams, tr("The name is too long."));
         return false;
     }
@@ -196,7 +311,7 @@ bool SciServer::start(const Params &params, QJsonValue &result, QJsonObject &err
         || !stringParam(params, "geometry", geometry, error, false)
         || !stringParam(params, "name", name, error, false))
         return false;
-    if (command.size() > BookmarkStore::MaxFieldLength || name.size() > BookmarkStore::MaxFieldLength) {
+    if (tooLong(command) || tooLong(name) || tooLong(geometry)) {
         error = makeError(InvalidParams, tr("The command or the name is too long."));
         return false;
     }
@@ -266,9 +381,11 @@ bool SciServer::bookmark(const Params &params, QJsonValue &result, QJsonObject &
         return false;
     QString message;
     if (op == QLatin1String("list")) {
+        QJsonArray bookmarks, history;
+        m_bookmarks.lists(bookmarks, history);
         result = QJsonObject{{QStringLiteral("suggestions"), m_bookmarks.suggestions()},
-                             {QStringLiteral("bookmarks"), m_bookmarks.bookmarks()},
-                             {QStringLiteral("history"), m_bookmarks.history()}};
+                             {QStringLiteral("bookmarks"), bookmarks},
+                             {QStringLiteral("history"), history}};
         return true;
     }
     if (op == QLatin1String("edit")) {
@@ -292,7 +409,8 @@ bool SciServer::bookmark(const Params &params, QJsonValue &result, QJsonObject &
         error = makeError(InvalidParams, tr("Unknown bookmark operation \"%1\"").arg(op));
         return false;
     }
-    result = QJsonObject{{QStringLiteral("bookmarks"), m_bookmarks.bookmarks()},
-                         {QStringLiteral("history"), m_bookmarks.history()}};
+    QJsonArray bookmarks, history;
+    m_bookmarks.lists(bookmarks, history);
+    result = QJsonObject{{QStringLiteral("bookmarks"), bookmarks}, {QStringLiteral("history"), history}};
     return true;
 }

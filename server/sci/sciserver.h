@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bookmarkstore.h"
+#include "replylimits.h"
 #include "sessionstore.h"
 
 #include <QByteArray>
@@ -15,7 +16,7 @@
 class SciServer
 {
 public:
-    SciServer(const QString &dataDir, const QString &authLibrary);
+    SciServer(const QString &dataDir, const QString &rdpProgram);
 
     // Runs until the input ends (returns 0) or breaks (returns 1).
     int run(int inFd, int outFd);
@@ -25,7 +26,7 @@ public:
     QJsonObject handleRequest(const QJsonObject &request);
 
     // Largest payload a client accepts in one frame.
-    static constexpr int MaxReplyBytes = 65536;
+    static constexpr int MaxReplyBytes = ReplyLimits::MaxReplyBytes;
 
 private:
     using Params = QJsonObject;
@@ -44,7 +45,8 @@ private:
     bool sessionAction(const Params &params, QJsonValue &result, QJsonObject &error,
                        bool (SessionStore::*action)(const QString &, SessionFailure &));
 
-    QByteArray encodeReply(const QJsonObject &reply);
+    // The frame of `reply`; `idText` is the request's id as the peer wrote it.
+    QByteArray encodeReply(const QJsonObject &reply, const QByteArray &idText);
 
     SessionStore m_sessions;
     BookmarkStore m_bookmarks;

@@ -1,5 +1,7 @@
 #include "sessionstore.h"
 
+#include "replylimits.h"
+
 #include "app/cookie.h"
 
 #include <QCoreApplication>
@@ -8,13 +10,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QLockFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <time.h>
@@ -26,13 +28,13 @@ constexpr int DefaultWidth = 1024;
 constexpr int DefaultHeight = 768;
 constexpr int FirstDisplay = 200;
 constexpr int LastDisplay = 999;
-constexpr int XvfbStartMs = 15000;
+constexpr int XServerStartMs = 15000;
 constexpr int RdpStartMs = 15000;
 constexpr int CommandGraceMs = 400;
 constexpr qint64 LogTailBytes = 16000;
 constexpr int KeptFailedStarts = 20;
 
-const QStringList LogNames{QStringLiteral("xvfb"), QStringLiteral("rdp"), QStringLiteral("command")};
+const QStringList LogNames{QStringLiteral("xserver"), QStringLiteral("rdp"), QStringLiteral("command")};
 
 QString tr(const char *text) { return QCoreApplication::translate("SessionStore", text); }
 
@@ -71,6 +73,11 @@ bool writePrivateFile(const QString &path, const QByteArray &contents)
     return file.commit();
 }
 
+QRegularExpression anchored(const char *pattern)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern)));
+}
+
 QString findProgram(const QString &name)
 {
     QString path = QStandardPaths::findExecutable(name);
@@ -99,7 +106,7 @@ QJsonObject ServerSession::toJson() const
         {QStringLiteral("password"), password},
         {QStringLiteral("state"), state},
         {QStringLiteral("processes"),
-         QJsonObject{{QStringLiteral("xvfb"), xvfb.toJson()},
+         QJsonObject{{QStringLiteral("xserver"), xserver.toJson()},
                      {QStringLiteral("rdp"), rdp.toJson()},
                      {QStringLiteral("session"), session.toJson()}}},
     };
@@ -123,7 +130,10 @@ ServerSession ServerSession::fromJson(const QJsonObject &o)
     s.password = o.value(QStringLiteral("password")).toString();
     s.state = o.value(QStringLiteral("state")).toString();
     const QJsonObject processes = o.value(QStringLiteral("processes")).toObject();
-    s.xvfb = ProcessRef::fromJson(processes.value(QStringLiteral("xvfb")).toObject());
+    // Records of older versions name the display server "xvfb".
+    s.xserver = ProcessRef::fromJson(
+        processes.value(processes.contains(QStringLiteral("xserver")) ? QStringLiteral("xserver") : QStringLiteral("xvfb"))
+            .toObject());
     s.rdp = ProcessRef::fromJson(processes.value(QStringLiteral("rdp")).toObject());
     s.session = ProcessRef::fromJson(processes.value(QStringLiteral("session")).toObject());
     return s;
@@ -154,20 +164,19 @@ QJsonObject ServerSession::toConnectJson() const
     };
 }
 
-SessionStore::SessionStore(const QString &dataDir, const QString &authLibrary)
-    : m_dataDir(dataDir), m_authLibrary(authLibrary)
+SessionStore::SessionStore(const QString &dataDir, const QString &rdpProgram)
+    : m_dataDir(dataDir),
+      m_hostDir(dataDir + QStringLiteral("/sessions/") + LockFile::hostName()),
+      m_failedDir(dataDir + QStringLiteral("/failed/") + LockFile::hostName()),
+      m_rdpProgram(rdpProgram),
+      m_lock(m_hostDir + QStringLiteral("/state.lock"))
 {
-}
-
-SessionStore::~SessionStore()
-{
-    delete m_lock;
 }
 
 bool SessionStore::isValidId(const QString &id)
 {
     // Ids name folders: nothing that could step out of ours.
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    static const QRegularExpression pattern = anchored("[A-Za-z0-9_-]{1,64}");
     return pattern.match(id).hasMatch();
 }
 
@@ -180,7 +189,7 @@ bool SessionStore::parseGeometry(const QString &text, int &width, int &height)
         height = DefaultHeight;
         return true;
     }
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,5})[xX](\\d{1,5})$"));
+    static const QRegularExpression pattern = anchored("(\\d{1,5})[xX](\\d{1,5})");
     const QRegularExpressionMatch match = pattern.match(value);
     if (!match.hasMatch())
         return false;
@@ -189,9 +198,9 @@ bool SessionStore::parseGeometry(const QString &text, int &width, int &height)
     return width >= 64 && height >= 64 && width <= 8192 && height <= 8192;
 }
 
-QString SessionStore::sessionDir(const QString &id) const { return m_dataDir + QStringLiteral("/sessions/") + id; }
+QString SessionStore::sessionDir(const QString &id) const { return m_hostDir + QLatin1Char('/') + id; }
 
-QString SessionStore::failedDir(const QString &id) const { return m_dataDir + QStringLiteral("/failed/") + id; }
+QString SessionStore::failedDir(const QString &id) const { return m_failedDir + QLatin1Char('/') + id; }
 
 bool SessionStore::lock()
 {
@@ -199,14 +208,10 @@ bool SessionStore::lock()
         ++m_lockDepth;
         return true;
     }
-    if (!makePrivateDir(m_dataDir))
+    if (!makePrivateDir(m_dataDir) || !makePrivateDir(m_hostDir))
         return false;
-    if (!m_lock) {
-        m_lock = new QLockFile(m_dataDir + QStringLiteral("/state.lock"));
-        // Only a dead owner makes the lock stale: a start may take a while.
-        m_lock->setStaleLockTime(0);
-    }
-    if (!m_lock->tryLock(60000))
+    // A start may take a while: only a holder that is gone makes it stale.
+    if (!m_lock.tryLock(60000))
         return false;
     m_lockDepth = 1;
     return true;
@@ -214,8 +219,10 @@ bool SessionStore::lock()
 
 void SessionStore::unlock()
 {
-    if (m_lockDepth > 0 && --m_lockDepth == 0)
-        m_lock->unlock();
+    if (m_lockDepth > 0 && --m_lockDepth == 0) {
+        m_lock.unlock();
+        QDir().rmdir(m_hostDir); // only when no session is left: a host leaves nothing behind
+    }
 }
 
 bool SessionStore::load(const QString &id, ServerSession &session) const
@@ -238,7 +245,7 @@ bool SessionStore::save(const ServerSession &session) const
 
 void SessionStore::destroy(const ServerSession &session, bool keepLogs)
 {
-    terminateGroups({session.rdp, session.session, session.xvfb}, 3000);
+    terminateGroups({session.rdp, session.session, session.xserver}, 3000);
     if (session.display >= 0) {
         // A display server killed hard leaves its lock behind.
         const QString lockFile = QStringLiteral("/tmp/.X%1-lock").arg(session.display);
@@ -246,13 +253,16 @@ void SessionStore::destroy(const ServerSession &session, bool keepLogs)
         if (file.open(QIODevice::ReadOnly)) {
             const qint64 owner = file.readAll().trimmed().toLongLong();
             file.close();
-            if (owner == session.xvfb.pid && !session.xvfb.isAlive()) {
+            if (owner == session.xserver.pid && !session.xserver.isAlive()) {
                 QFile::remove(lockFile);
                 QFile::remove(QStringLiteral("/tmp/.X11-unix/X%1").arg(session.display));
             }
         }
     }
     const QString dir = sessionDir(session.id);
+    const QString oldPath = m_dataDir + QStringLiteral("/sessions/") + session.id;
+    if (QFileInfo(oldPath).isSymLink())
+        QFile::remove(oldPath); // left by adoptOlderSessions()
     if (keepLogs) {
         const QString target = failedDir(session.id);
         QDir(target).removeRecursively();
@@ -266,7 +276,7 @@ void SessionStore::destroy(const ServerSession &session, bool keepLogs)
 
 void SessionStore::pruneFailedLogs()
 {
-    QDir failed(m_dataDir + QStringLiteral("/failed"));
+    QDir failed(m_failedDir);
     const QFileInfoList entries = failed.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time);
     for (int i = KeptFailedStarts; i < entries.size(); ++i)
         QDir(entries[i].absoluteFilePath()).removeRecursively();
@@ -279,7 +289,7 @@ bool SessionStore::checkAlive(ServerSession &session)
         destroy(session, false);
         return false;
     }
-    if (!session.xvfb.isAlive() || !session.session.groupAlive()) {
+    if (!session.xserver.isAlive() || !session.session.groupAlive()) {
         destroy(session, false);
         return false;
     }
@@ -295,18 +305,39 @@ bool SessionStore::checkAlive(ServerSession &session)
     return true;
 }
 
+void SessionStore::adoptOlderSessions()
+{
+    // Older versions kept the sessions of every host in <data>/sessions/<id>.
+    // Those whose display runs here are ours; the rest may be another host's.
+    const QString shared = m_dataDir + QStringLiteral("/sessions");
+    const QStringList ids = QDir(shared).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &id : ids) {
+        QFile file(shared + QLatin1Char('/') + id + QStringLiteral("/session.json"));
+        if (!isValidId(id) || !file.open(QIODevice::ReadOnly))
+            continue;
+        const ServerSession session = ServerSession::fromJson(QJsonDocument::fromJson(file.readAll()).object());
+        // Its programs keep the old paths (XAUTHORITY): a link leads there.
+        const QString old = shared + QLatin1Char('/') + id;
+        if (session.id == id && session.xserver.isAlive() && !QFileInfo::exists(sessionDir(id))
+            && QDir().rename(old, sessionDir(id)))
+            QFile::link(LockFile::hostName() + QLatin1Char('/') + id, old);
+    }
+}
+
 QList<ServerSession> SessionStore::list()
 {
     QList<ServerSession> sessions;
     const bool locked = lock();
-    const QStringList ids = QDir(m_dataDir + QStringLiteral("/sessions")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    if (locked)
+        adoptOlderSessions();
+    const QStringList ids = QDir(m_hostDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &id : ids) {
         ServerSession session;
         if (!isValidId(id) || !load(id, session))
             continue;
         if (!locked) {
             // Someone holds the lock for long: report without cleaning up.
-            if (session.state == QLatin1String("running") && session.xvfb.isAlive())
+            if (session.state == QLatin1String("running") && session.xserver.isAlive())
                 sessions.append(session);
             continue;
         }
@@ -323,22 +354,24 @@ QStringList SessionStore::baseEnvironment(const ServerSession &session) const
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // The link's own variables mean nothing to a session that outlives it.
     for (const char *name : {"SSH_CLIENT", "SSH_CONNECTION", "SSH_TTY", "SSH_AUTH_SOCK", "SSH_ORIGINAL_COMMAND",
-                             "XDG_SESSION_ID", "NUVEK_RDP_AUTH_FILE", "WAYLAND_DISPLAY"})
+                             "XDG_SESSION_ID", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
     env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(session.display));
     env.insert(QStringLiteral("XAUTHORITY"), sessionDir(session.id) + QStringLiteral("/Xauthority"));
     return env.toStringList();
 }
 
-bool SessionStore::startXvfb(ServerSession &session, int width, int height, SessionFailure &failure)
+bool SessionStore::startXServer(ServerSession &session, int width, int height, SessionFailure &failure)
 {
-    const QString xvfb = findProgram(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty()) {
-        failure.message = tr("The virtual display server Xvfb is not installed.");
+    // Xvnc without any network port: a virtual display that can change its
+    // size at run time (RandR), which the RDP server asks of it.
+    const QString xvnc = findProgram(QStringLiteral("Xvnc"));
+    if (xvnc.isEmpty()) {
+        failure.message = tr("The virtual display server Xvnc is not installed.");
         return false;
     }
     QList<int> taken;
-    const QStringList ids = QDir(m_dataDir + QStringLiteral("/sessions")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList ids = QDir(m_hostDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &id : ids) {
         ServerSession other;
         if (id != session.id && load(id, other))
@@ -357,9 +390,11 @@ bool SessionStore::startXvfb(ServerSession &session, int width, int height, Sess
             return false;
         }
         SpawnRequest request;
-        request.arguments = QStringList{xvfb, QStringLiteral(":%1").arg(display),
-                                        QStringLiteral("-screen"), QStringLiteral("0"),
-                                        QStringLiteral("%1x%2x24").arg(width).arg(height),
+        request.arguments = QStringList{xvnc, QStringLiteral(":%1").arg(display),
+                                        QStringLiteral("-geometry"), QStringLiteral("%1x%2").arg(width).arg(height),
+                                        QStringLiteral("-depth"), QStringLiteral("24"),
+                                        QStringLiteral("-rfbport"), QStringLiteral("-1"),
+                                        QStringLiteral("-SecurityTypes"), QStringLiteral("None"),
                                         QStringLiteral("-nolisten"), QStringLiteral("tcp"),
                                         // A reset when the last client leaves would also
                                         // throw out the RDP server connecting next.
@@ -369,22 +404,22 @@ bool SessionStore::startXvfb(ServerSession &session, int width, int height, Sess
         session.display = display;
         request.environment = baseEnvironment(session);
         request.workingDirectory = QStringLiteral("/");
-        request.logPath = logPath(dir, QStringLiteral("xvfb"));
+        request.logPath = logPath(dir, QStringLiteral("xserver"));
         request.passFd = ready[1];
         QString error;
-        session.xvfb = spawnDetached(request, error);
+        session.xserver = spawnDetached(request, error);
         ::close(ready[1]);
-        if (session.xvfb.isNull()) {
+        if (session.xserver.isNull()) {
             ::close(ready[0]);
             failure.message = tr("Cannot start the virtual display: %1").arg(error);
-            failure.log = QStringLiteral("xvfb");
+            failure.log = QStringLiteral("xserver");
             return false;
         }
         save(session);
         // The display server writes its number here once it accepts clients;
         // the pipe closes without it when the server gives up.
         QByteArray answer;
-        const qint64 deadline = monotonicMs() + XvfbStartMs;
+        const qint64 deadline = monotonicMs() + XServerStartMs;
         while (!answer.contains('\n')) {
             const qint64 left = deadline - monotonicMs();
             if (left <= 0)
@@ -404,55 +439,36 @@ bool SessionStore::startXvfb(ServerSession &session, int width, int height, Sess
             answer.append(buffer, int(got));
         }
         ::close(ready[0]);
-        if (answer.contains('\n') && session.xvfb.isAlive())
+        if (answer.contains('\n') && session.xserver.isAlive())
             return true;
-        terminateGroups({session.xvfb}, 1000);
+        terminateGroups({session.xserver}, 1000);
         const QByteArray log = readTail(request.logPath, LogTailBytes);
         if (log.contains("already active") || log.contains("server already running")
             || log.contains("Cannot establish any listening sockets")) {
             continue; // another display server won the race for this number
         }
         failure.message = tr("The virtual display did not start.");
-        failure.log = QStringLiteral("xvfb");
+        failure.log = QStringLiteral("xserver");
         return false;
     }
     failure.message = tr("No free display number was found.");
-    failure.log = QStringLiteral("xvfb");
+    failure.log = QStringLiteral("xserver");
     return false;
 }
 
 bool SessionStore::startRdp(ServerSession &session, SessionFailure &failure)
 {
-    const QString shadow = findProgram(QStringLiteral("freerdp-shadow-cli"));
-    if (shadow.isEmpty()) {
-        failure.message = tr("The RDP server freerdp-shadow-cli is not installed.");
-        return false;
-    }
-    if (m_authLibrary.isEmpty()) {
-        failure.message = tr("The RDP login library libnuvek2_rdpauth.so was not found beside the program.");
+    if (m_rdpProgram.isEmpty()) {
+        failure.message = tr("The session's RDP server nuvek2_rdp was not found.");
         return false;
     }
     const QString dir = sessionDir(session.id);
-    const QString authFile = dir + QStringLiteral("/rdp-password");
-    if (!writePrivateFile(authFile, session.password.toUtf8())) {
+    const QString passwordFile = dir + QStringLiteral("/rdp-password");
+    if (!writePrivateFile(passwordFile, session.password.toUtf8())) {
         failure.message = tr("Cannot write the session's files.");
         return false;
     }
-    QStringList env = baseEnvironment(session);
-    env.erase(std::remove_if(env.begin(), env.end(),
-                             [](const QString &e) {
-                                 return e.startsWith(QLatin1String("LD_PRELOAD="))
-                                     || e.startsWith(QLatin1String("XDG_CONFIG_HOME="))
-                                     || e.startsWith(QLatin1String("WLOG_LEVEL="));
-                             }),
-              env.end());
-    // The library stands in for the system's login check of the RDP server, so
-    // the session's own password opens it; the certificate stays with the session.
-    env << QStringLiteral("LD_PRELOAD=") + m_authLibrary
-        << QStringLiteral("NUVEK_RDP_AUTH_FILE=") + authFile
-        << QStringLiteral("XDG_CONFIG_HOME=") + dir + QStringLiteral("/rdp-config")
-        << QStringLiteral("WLOG_LEVEL=WARN");
-
+    const QString log = logPath(dir, QStringLiteral("rdp"));
     const bool keepPort = session.port != 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (!keepPort || attempt > 0)
@@ -462,12 +478,15 @@ bool SessionStore::startRdp(ServerSession &session, SessionFailure &failure)
             return false;
         }
         SpawnRequest request;
-        request.arguments = QStringList{shadow, QStringLiteral("/bind-address:127.0.0.1"),
-                                        QStringLiteral("/port:%1").arg(session.port),
-                                        QStringLiteral("/sec:rdp"), QStringLiteral("+auth")};
-        request.environment = env;
+        request.arguments = QStringList{m_rdpProgram, QStringLiteral("--display"), QStringLiteral(":%1").arg(session.display),
+                                        QStringLiteral("--port"), QString::number(session.port),
+                                        QStringLiteral("--password-file"), passwordFile};
+        request.environment = baseEnvironment(session);
         request.workingDirectory = dir;
-        request.logPath = logPath(dir, QStringLiteral("rdp"));
+        request.logPath = log;
+        // It says when it accepts connections; only what it writes from now on counts.
+        const qint64 logStart = QFileInfo(log).size();
+        const QByteArray ready = QStringLiteral("nuvek2_rdp: listening on 127.0.0.1:%1\n").arg(session.port).toLatin1();
         QString error;
         session.rdp = spawnDetached(request, error);
         if (session.rdp.isNull()) {
@@ -477,9 +496,14 @@ bool SessionStore::startRdp(ServerSession &session, SessionFailure &failure)
         }
         save(session);
         const qint64 deadline = monotonicMs() + RdpStartMs;
-        while (monotonicMs() < deadline && session.rdp.isAlive() && !isListeningOn(session.rdp, session.port))
-            sleepMs(50);
-        if (isListeningOn(session.rdp, session.port))
+        bool listening = false;
+        while (!listening && monotonicMs() < deadline && session.rdp.isAlive()) {
+            QFile file(log);
+            listening = file.open(QIODevice::ReadOnly) && file.seek(logStart) && file.readAll().contains(ready);
+            if (!listening)
+                sleepMs(50);
+        }
+        if (listening && session.rdp.isAlive())
             return true;
         const bool died = !session.rdp.isAlive();
         terminateGroups({session.rdp}, 1000);
@@ -490,6 +514,18 @@ bool SessionStore::startRdp(ServerSession &session, SessionFailure &failure)
     failure.message = tr("The RDP server did not start.");
     failure.log = QStringLiteral("rdp");
     return false;
+}
+
+bool SessionStore::listHasRoomFor(const ServerSession &session) const
+{
+    int bytes = ReplyLimits::jsonBytes(session.toListJson());
+    const QStringList ids = QDir(m_hostDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &id : ids) {
+        ServerSession other;
+        if (id != session.id && load(id, other))
+            bytes += ReplyLimits::jsonBytes(other.toListJson()) + 1;
+    }
+    return bytes + 2 <= ReplyLimits::SessionListBytes;
 }
 
 bool SessionStore::start(const QString &id, const QString &command, const QString &geometry, const QString &name,
@@ -540,13 +576,18 @@ bool SessionStore::start(const QString &id, const QString &command, const QStrin
     session.windowMode = QStringLiteral("desktop");
     session.started = now();
     session.state = QStringLiteral("starting");
+    if (!listHasRoomFor(session)) {
+        failure.message = tr("There is no room for another session: end one, or use shorter commands and names.");
+        QDir(dir).removeRecursively();
+        return false;
+    }
     if (!generateCookie(session.password, error) || !save(session)) {
         failure.message = tr("Cannot write the session's files.");
         QDir(dir).removeRecursively();
         return false;
     }
 
-    if (!startXvfb(session, width, height, failure)) {
+    if (!startXServer(session, width, height, failure)) {
         destroy(session, !failure.log.isEmpty());
         return false;
     }
@@ -625,14 +666,17 @@ bool SessionStore::connectInfo(const QString &id, ServerSession &result, Session
 bool SessionStore::disconnect(const QString &id, SessionFailure &failure)
 {
     return withSession(id, true, failure, [&](ServerSession &session) {
-        // The shadow server cannot drop single viewers: a fresh one on the same
-        // port drops them all while the display and its programs stay.
-        terminateGroups({session.rdp}, 2000);
+        // The RDP server drops all its viewers on this signal; the display and
+        // its programs stay. One that went away is brought back instead.
+        bool ok = signalProcess(session.rdp, SIGUSR1);
+        if (!ok) {
+            terminateGroups({session.rdp}, 1000);
+            ok = startRdp(session, failure);
+        }
         if (session.clients > 0) {
             session.clients = 0;
             session.lastDisconnect = now();
         }
-        const bool ok = startRdp(session, failure);
         save(session);
         return ok;
     });
@@ -650,6 +694,10 @@ bool SessionStore::rename(const QString &id, const QString &name, SessionFailure
 {
     return withSession(id, false, failure, [&](ServerSession &session) {
         session.name = name;
+        if (!listHasRoomFor(session)) {
+            failure.message = tr("The name is too long for the session list.");
+            return false;
+        }
         if (save(session))
             return true;
         failure.message = tr("Cannot write the session's files.");
@@ -666,7 +714,12 @@ bool SessionStore::readLog(const QString &id, const QString &log, QString &conte
     for (const QString &dir : {sessionDir(id), failedDir(id)}) {
         const QString path = logPath(dir, log);
         if (QFileInfo::exists(path)) {
-            contents = QString::fromUtf8(readTail(path, LogTailBytes));
+            const QByteArray tail = readTail(path, LogTailBytes);
+            // All of it, NUL bytes included; bytes that need escapes may make
+            // it too long for one reply, then its oldest part goes.
+            contents = QString::fromUtf8(tail.constData(), tail.size());
+            while (ReplyLimits::jsonBytes(contents) > ReplyLimits::LogBytes)
+                contents.remove(0, contents.size() / 4 + 1);
             return true;
         }
     }

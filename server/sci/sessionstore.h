@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lockfile.h"
 #include "processtools.h"
 
 #include <QJsonObject>
@@ -7,8 +8,6 @@
 #include <QString>
 
 #include <functional>
-
-class QLockFile;
 
 // One session of the user as kept on disk: the virtual display, the command
 // that runs on it and the RDP endpoint that shows it.
@@ -28,7 +27,7 @@ struct ServerSession
     quint16 port = 0;
     QString password;
     QString state; // "starting" or "running"
-    ProcessRef xvfb;
+    ProcessRef xserver;
     ProcessRef rdp;
     ProcessRef session;
 
@@ -41,24 +40,24 @@ struct ServerSession
 };
 
 // What went wrong in a session operation. `log` names a log of the session
-// ("xvfb", "rdp" or "command") that explains it, or is empty.
+// ("xserver", "rdp" or "command") that explains it, or is empty.
 struct SessionFailure
 {
     QString message;
     QString log;
 };
 
-// The sessions of this user: one folder per session under
-// <data>/sessions/<id>/ with its record, its logs and its secrets. Every
-// change runs under one lock file, so several links of the same user (each its
-// own program) see and change the same sessions.
+// The sessions of this user on this host: one folder per session under
+// <data>/sessions/<host>/<id>/ with its record, its logs and its secrets, so
+// hosts that share the home folder never touch each other's sessions. Every
+// change runs under one lock file per host, so several links of the same user
+// (each its own program) see and change the same sessions.
 class SessionStore
 {
 public:
-    // `dataDir`: the user's server data folder; `authLibrary`: the RDP login
-    // library handed to the RDP server (may be empty when missing).
-    SessionStore(const QString &dataDir, const QString &authLibrary);
-    ~SessionStore();
+    // `dataDir`: the user's server data folder; `rdpProgram`: the session's
+    // RDP server (may be empty when missing).
+    SessionStore(const QString &dataDir, const QString &rdpProgram);
 
     // All sessions that still run; sessions whose processes ended are cleaned
     // away, and the client counts and connect times are brought up to date.
@@ -100,14 +99,22 @@ private:
     bool save(const ServerSession &session) const;
     // Runs, or ended (false); an ended session is cleaned away (lock held).
     bool checkAlive(ServerSession &session);
+    // Moves the running sessions of this host that an older version kept in
+    // the folder shared by all hosts into this host's folder (lock held).
+    void adoptOlderSessions();
     void destroy(const ServerSession &session, bool keepLogs);
-    bool startXvfb(ServerSession &session, int width, int height, SessionFailure &failure);
+    bool startXServer(ServerSession &session, int width, int height, SessionFailure &failure);
     bool startRdp(ServerSession &session, SessionFailure &failure);
     QStringList baseEnvironment(const ServerSession &session) const;
     void pruneFailedLogs();
+    // False when the session list with `session` in it (new or changed) would
+    // no longer fit into one reply.
+    bool listHasRoomFor(const ServerSession &session) const;
 
     QString m_dataDir;
-    QString m_authLibrary;
-    QLockFile *m_lock = nullptr;
+    QString m_hostDir;   // <data>/sessions/<host>
+    QString m_failedDir; // <data>/failed/<host>
+    QString m_rdpProgram;
+    LockFile m_lock;
     int m_lockDepth = 0;
 };

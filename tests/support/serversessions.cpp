@@ -10,7 +10,15 @@
 
 QStringList terminateServerSessions(const SshdFixture &sshd, const QString &sessionsFolder)
 {
-    const QStringList ids = QDir(sessionsFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    // Each host keeps its sessions in a folder of its own: <sessionsFolder>/<host>/<id>.
+    QStringList ids;
+    for (const QFileInfo &entry : QDir(sessionsFolder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (QFileInfo::exists(entry.filePath() + "/session.json"))
+            ids << entry.fileName();
+        for (const QFileInfo &session : QDir(entry.filePath()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (QFileInfo::exists(session.filePath() + "/session.json"))
+                ids << session.fileName();
+    }
     if (ids.isEmpty())
         return ids;
     QByteArray input;
