@@ -1,10 +1,18 @@
 #include "rdp/rdpclipboardbridge.h"
 
 #include <QGuiApplication>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <freerdp/channels/cliprdr.h>
+
+#include <csignal>
+#include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +99,45 @@ QByteArray utf16le(const QString &text)
     return bytes;
 }
 
+// A private X server for the test program, started before the application object.
+class PrivateXServer
+{
+public:
+    // The display name, or empty when no X server could be started.
+    QByteArray start()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return QByteArray();
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+                     "320x200x24", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        QByteArray number;
+        char c;
+        while (m_pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        ::close(fds[0]);
+        return number.isEmpty() ? QByteArray() : ':' + number;
+    }
+
+    ~PrivateXServer()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
 } // namespace
 
 // The clipboard bridge against a recorded clipboard channel client and the local clipboard.
@@ -117,6 +164,8 @@ private slots:
     void requestFromServer();
     void missingClientSendsNothing();
     void resetMakesItNotReady();
+    void localOwnersAndSessionCopies_data();
+    void localOwnersAndSessionCopies();
 
 private:
     Recorder recorder;
@@ -125,6 +174,15 @@ private:
     RdpClipboardBridge *bridge = nullptr;
 
     QList<Sent> takeSent();
+    int formatListsSent() const;
+
+    // Under X11: another client that owns a selection with text until it is taken away.
+    bool otherClientCopies(const QString &selection, const QByteArray &text);
+    // Under X11: returns once every clipboard event the X server sent so far was handled.
+    bool settle();
+    bool onX11() const { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+    QList<QProcess *> helpers;
+    int tokens = 0;
 };
 
 void TestClipboardBridge::init()
@@ -139,6 +197,8 @@ void TestClipboardBridge::init()
     client.ClientFormatDataResponse = recordResponse;
     clientConnected = true;
     QGuiApplication::clipboard()->clear();
+    if (onX11())
+        QVERIFY(settle());
     bridge = new RdpClipboardBridge([this]() { return clientConnected ? &client : nullptr; });
 }
 
@@ -146,6 +206,48 @@ void TestClipboardBridge::cleanup()
 {
     delete bridge;
     bridge = nullptr;
+    for (QProcess *helper : qAsConst(helpers)) {
+        helper->kill();
+        helper->waitForFinished();
+    }
+    qDeleteAll(helpers);
+    helpers.clear();
+}
+
+bool TestClipboardBridge::otherClientCopies(const QString &selection, const QByteArray &text)
+{
+    auto *xclip = new QProcess;
+    helpers << xclip;
+    // In the foreground, so that the test can end it.
+    xclip->start(QStringLiteral("xclip"), {QStringLiteral("-selection"), selection,
+                                           QStringLiteral("-quiet")});
+    if (!xclip->waitForStarted())
+        return false;
+    xclip->write(text);
+    xclip->closeWriteChannel();
+    const QClipboard::Mode mode =
+        selection == QLatin1String("primary") ? QClipboard::Selection : QClipboard::Clipboard;
+    return QTest::qWaitFor(
+        [&]() { return QGuiApplication::clipboard()->text(mode) == QString::fromLatin1(text); },
+        5000);
+}
+
+bool TestClipboardBridge::settle()
+{
+    // The X server reports selection owners in order: once a new owner of PRIMARY has
+    // answered us, every earlier report is queued here and is handled below.
+    if (!otherClientCopies(QStringLiteral("primary"), "sentinel " + QByteArray::number(++tokens)))
+        return false;
+    QCoreApplication::processEvents();
+    return true;
+}
+
+int TestClipboardBridge::formatListsSent() const
+{
+    int count = 0;
+    for (const Sent &s : recorder.sent)
+        count += s.kind == QLatin1String("formats");
+    return count;
 }
 
 QList<Sent> TestClipboardBridge::takeSent()
@@ -376,5 +478,64 @@ void TestClipboardBridge::resetMakesItNotReady()
     QVERIFY(takeSent().isEmpty());
 }
 
-QTEST_MAIN(TestClipboardBridge)
+// Who owns the local clipboard when the session copies, and whether the session offers
+// text: the bridge's own changes never go back to the session, whatever the platform
+// reports, and the next copy made here (and only that, not a mere selection) is announced.
+void TestClipboardBridge::localOwnersAndSessionCopies_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QList<ulong>>("offered");
+    const QList<ulong> text{13, 0xC0FE};
+    const QList<ulong> noText{0xC0FE};
+    for (const char *owner : {"nuvek", "nobody", "other"}) {
+        QTest::addRow("%s owns, session offers text", owner) << QString::fromLatin1(owner) << text;
+        QTest::addRow("%s owns, session offers no text", owner) << QString::fromLatin1(owner) << noText;
+    }
+}
+
+void TestClipboardBridge::localOwnersAndSessionCopies()
+{
+    QFETCH(QString, owner);
+    QFETCH(QList<ulong>, offered);
+    if (!onX11())
+        QSKIP("needs an X server (Xvfb)");
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+        QSKIP("needs xclip");
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (owner == QLatin1String("nuvek"))
+        clipboard->setText(QStringLiteral("copied in nuvek"));
+    else if (owner == QLatin1String("other"))
+        QVERIFY(otherClientCopies(QStringLiteral("clipboard"), "copied elsewhere"));
+    QVERIFY(settle());
+    bridge->handleMonitorReady();
+    takeSent();
+
+    bridge->handleServerFormatList(offered);
+    if (offered.contains(13))
+        bridge->handleServerFormatDataResponse(utf16le(QStringLiteral("from the session")));
+    QVERIFY(settle());
+    QCOMPARE(formatListsSent(), 0);
+    QCOMPARE(clipboard->text(), offered.contains(13) ? QStringLiteral("from the session") : QString());
+
+    QVERIFY(otherClientCopies(QStringLiteral("clipboard"), "copied here later"));
+    QTRY_COMPARE(formatListsSent(), 1);
+    QVERIFY(settle());
+    QCOMPARE(formatListsSent(), 1);
+}
+
+int main(int argc, char *argv[])
+{
+    // Under X11 the platform reports clipboard changes its own way; the test wants that.
+    PrivateXServer xserver;
+    const QByteArray display = QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+                                   ? QByteArray()
+                                   : xserver.start();
+    if (!display.isEmpty()) {
+        qputenv("DISPLAY", display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    QGuiApplication app(argc, argv);
+    TestClipboardBridge test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_clipboardbridge.moc"
