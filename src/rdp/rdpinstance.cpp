@@ -233,6 +233,7 @@ void RdpInstance::createDesktopWindow()
 
     auto *window = new RdpMainWidget(context);
     window->setDesktopWidget(desktop);
+    applyLastRdpPointer(context); // the shape the server set while connecting
     window->setWindowTitle(title);
     if (freerdp_settings_get_bool(context->settings(), FreeRDP_Fullscreen))
         window->enterFullScreen();

@@ -1,4 +1,5 @@
 #include "rdp/rdpclipboardbridge.h"
+#include "support/privatexserver.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -7,12 +8,6 @@
 #include <QtTest>
 
 #include <freerdp/channels/cliprdr.h>
-
-#include <csignal>
-#include <string>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -98,45 +93,6 @@ QByteArray utf16le(const QString &text)
     }
     return bytes;
 }
-
-// A private X server for the test program, started before the application object.
-class PrivateXServer
-{
-public:
-    // The display name, or empty when no X server could be started.
-    QByteArray start()
-    {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return QByteArray();
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                     "320x200x24", static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        QByteArray number;
-        char c;
-        while (m_pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(fds[0]);
-        return number.isEmpty() ? QByteArray() : ':' + number;
-    }
-
-    ~PrivateXServer()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 } // namespace
 
@@ -527,13 +483,7 @@ int main(int argc, char *argv[])
 {
     // Under X11 the platform reports clipboard changes its own way; the test wants that.
     PrivateXServer xserver;
-    const QByteArray display = QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
-                                   ? QByteArray()
-                                   : xserver.start();
-    if (!display.isEmpty()) {
-        qputenv("DISPLAY", display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
+    xserver.startForApplication();
     QGuiApplication app(argc, argv);
     TestClipboardBridge test;
     return QTest::qExec(&test, argc, argv);
