@@ -1,4 +1,5 @@
 #include "rdp/rdpdesktopwidget.h"
+#include "rdp/rdpinstance.h"
 #include "rdp/rdpkeyboard.h"
 #include "rdp/rdppointer.h"
 #include "support/fakerdpsession.h"
@@ -6,7 +7,11 @@
 #include "windows/rdpmainwidget.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QStandardPaths>
 #include <QThread>
 #include <QtTest>
@@ -24,9 +29,43 @@ class TestRdpFaults : public QObject
     Q_OBJECT
 
 private slots:
+    void silentPeerEndsWith131_data();
+    void silentPeerEndsWith131();
     void pointerShapeWhileConnecting();
     void lockStateWithoutNewConnections();
 };
+
+// A peer that accepts and never says a word: the connect step ends as failed (131) once its
+// time is up, whether the peer is the server itself or the link's forward in front of it.
+void TestRdpFaults::silentPeerEndsWith131_data()
+{
+    QTest::addColumn<bool>("tunnel");
+    QTest::newRow("server") << false;
+    QTest::newRow("forward") << true;
+}
+
+void TestRdpFaults::silentPeerEndsWith131()
+{
+    QFETCH(bool, tunnel);
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    RdpInstance rdp;
+    rdp.setConnectTimeout(1500);
+    QSignalSpy finished(&rdp, &RdpInstance::finished);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(rdp.connectToSession(QStringLiteral("127.0.0.1"), tunnel ? 3389 : silent.serverPort(),
+                                 QStringLiteral("tester"), QString(), tunnel ? silent.serverPort() : 0,
+                                 QStringLiteral("800x600"), QString(), !tunnel, QVariantMap()));
+    QVERIFY(silent.waitForNewConnection(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+    QCOMPARE(rdp.exitCode(), 131);
+    QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
+    // The socket was let go of: the peer sees the end.
+    QTcpSocket *peer = silent.nextPendingConnection();
+    QVERIFY(peer);
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+}
 
 // The server sets its pointer shape while the connection is being made, on the worker thread
 // and before there is a desktop widget: the widget starts with that shape.
