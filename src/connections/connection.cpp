@@ -5,10 +5,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QSaveFile>
 #include <QUrl>
 #include <QXmlSchema>
 #include <QXmlSchemaValidator>
+#include <QXmlStreamReader>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +31,24 @@ const QString SciTag = QStringLiteral("Sci");
 const QString FipsTag = QStringLiteral("Fips");
 
 const quint16 DefaultPort = 22;
+
+// A profile is a few hundred bytes; anything much larger is no profile, and parsing and
+// validating it could take long (the cost grows faster than the size).
+const qint64 MaxProfileSize = 16 * 1024;
+
+// Validation needs nothing beyond the schema it is given: whatever a document asks to be
+// fetched (a schema location hint, say) is refused.
+class RefusingNetworkAccess : public QNetworkAccessManager
+{
+protected:
+    QNetworkReply *createRequest(Operation operation, const QNetworkRequest &request,
+                                 QIODevice *data) override
+    {
+        QNetworkRequest refused(request);
+        refused.setUrl(QUrl(QStringLiteral("refused:")));
+        return QNetworkAccessManager::createRequest(operation, refused, data);
+    }
+};
 
 // Schema and validator report problems here; a bad profile file is skipped
 // quietly, so nothing is printed.
@@ -118,6 +145,75 @@ Connection Connection::fromXml(const QDomDocument &document)
     return connection;
 }
 
+namespace {
+
+// The content of a regular file of at most MaxProfileSize bytes; a null array otherwise.
+// A FIFO or device in the profile folders is never waited for.
+QByteArray readProfileFile(const QString &filePath)
+{
+    if (filePath.isEmpty())
+        return QByteArray();
+    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray();
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > MaxProfileSize) {
+        ::close(fd);
+        return QByteArray();
+    }
+    // The file may grow meanwhile: one byte more than allowed tells.
+    QByteArray bytes(int(MaxProfileSize) + 1, Qt::Uninitialized);
+    int total = 0;
+    while (total < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        total += int(n);
+    }
+    ::close(fd);
+    if (total > MaxProfileSize)
+        return QByteArray();
+    bytes.truncate(total);
+    return bytes;
+}
+
+// Well-formed and without a document type declaration (profiles have none, and its
+// entities are a way to blow a small file up).
+bool isPlainXml(const QByteArray &bytes)
+{
+    QXmlStreamReader reader(bytes);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::DTD)
+            return false;
+    }
+    return !reader.hasError();
+}
+
+// Schema location hints tell a validator where to fetch schemas from: a profile has no say
+// in that, its schema is built in.
+void removeSchemaHints(QDomElement element)
+{
+    const QDomNamedNodeMap attributes = element.attributes();
+    QStringList hints;
+    for (int i = 0; i < attributes.count(); ++i) {
+        const QString name = attributes.item(i).nodeName();
+        const int colon = name.indexOf(QLatin1Char(':'));
+        const QString local = name.mid(colon + 1);
+        if (colon > 0 && (local == QLatin1String("schemaLocation")
+                          || local == QLatin1String("noNamespaceSchemaLocation")))
+            hints << name;
+    }
+    for (const QString &name : qAsConst(hints))
+        element.removeAttribute(name);
+    for (QDomElement child = element.firstChildElement(); !child.isNull();
+         child = child.nextSiblingElement())
+        removeSchemaHints(child);
+}
+
+} // namespace
+
 Connection loadConnection(const QString &filePath)
 {
     // The schema lives in the core library's resources; make sure they are registered.
@@ -127,23 +223,30 @@ Connection loadConnection(const QString &filePath)
     }();
     Q_UNUSED(resourcesReady);
 
+    const QByteArray bytes = readProfileFile(filePath);
+    if (bytes.isNull() || !isPlainXml(bytes))
+        return Connection();
+    QDomDocument document;
+    if (!document.setContent(bytes))
+        return Connection();
+    removeSchemaHints(document.documentElement());
+
+    QFile schemaFile(QStringLiteral(":/schemas/resources/Connection.schema"));
+    if (!schemaFile.open(QIODevice::ReadOnly))
+        return Connection();
     SilentMessageHandler messages;
+    RefusingNetworkAccess network;
     QXmlSchema schema;
     schema.setMessageHandler(&messages);
-    if (!schema.load(QUrl(QStringLiteral("qrc:/schemas/resources/Connection.schema"))))
-        return Connection();
-
-    QFile file(filePath);
-    if (filePath.isEmpty() || !file.open(QIODevice::ReadOnly))
+    schema.setNetworkAccessManager(&network);
+    if (!schema.load(schemaFile.readAll()))
         return Connection();
 
     QXmlSchemaValidator validator(schema);
     validator.setMessageHandler(&messages);
-    if (!validator.validate(&file, QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath())))
-        return Connection();
-
-    QDomDocument document;
-    if (!file.seek(0) || !document.setContent(&file))
+    validator.setNetworkAccessManager(&network);
+    if (!validator.validate(document.toByteArray(),
+                            QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath())))
         return Connection();
     return Connection::fromXml(document);
 }

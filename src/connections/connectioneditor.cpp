@@ -1,5 +1,7 @@
 #include "connections/connectioneditor.h"
 
+#include "app/errorbox.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -174,6 +176,14 @@ void ConnectionEditor::done(int result)
     }
     if (!requiredFieldsAcceptable())
         return; // Enter with a required field missing: stay open.
+    if (m_hostLineEdit->text().startsWith(QLatin1Char('-'))) {
+        // The SSH client would take it for an option. Profiles saved before are still
+        // loaded as they are; their links fail with the SSH client's own message.
+        showErrorBox(tr("The connection cannot be saved."),
+                     tr("A host name cannot begin with \"-\"."));
+        m_hostLineEdit->setFocus();
+        return;
+    }
 
     m_connection.setName(m_nameLineEdit->text());
     m_connection.setHost(m_hostLineEdit->text());

@@ -22,6 +22,18 @@ bool containsAny(const QString &log, std::initializer_list<const char *> pattern
     return false;
 }
 
+// OpenSSH's messages about local files it could not use: an identity named in the
+// configuration, the configuration itself, a key.
+bool isSshClientFileMessage(const QString &line)
+{
+    for (const char *prefix : {"no such identity: ", "Warning: Identity file ", "Load key \"",
+                               "Can't open user config file ", "Bad owner or permissions on "}) {
+        if (line.startsWith(QLatin1String(prefix)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString linkFailureMessage(const QStringList &log, const QString &errorString, const QString &user,
@@ -30,19 +42,41 @@ QString linkFailureMessage(const QStringList &log, const QString &errorString, c
     // The SSH client's own verbose lines say nothing about why the link failed, but
     // some of them look as if they did: OpenSSH reports every known-hosts file it does
     // not find with "No such file or directory". They are left out of the search.
-    QStringList lines;
+    //
+    // The log falls in two parts: the SSH client's login, up to plink's "Access granted",
+    // and then whatever the server program writes. A failed login, an unknown host or a
+    // timeout is told by the first part, a missing server program by the second. Without
+    // "Access granted" the program part is what is left once the client's own messages
+    // about files it could not read (identities, configuration) are left out: they end
+    // the same way a shell's "No such file or directory" does.
+    QStringList login;
+    QStringList program;
+    bool granted = false;
     for (const QString &entry : log) {
         for (const QString &line : entry.split(QLatin1Char('\n'))) {
-            if (!line.startsWith(QLatin1String("debug")))
-                lines << line;
+            if (line.startsWith(QLatin1String("debug")))
+                continue;
+            if (!granted && line.contains(QLatin1String("Access granted"))) {
+                granted = true;
+                program.clear();
+                continue;
+            }
+            if (granted) {
+                program << line;
+                continue;
+            }
+            login << line;
+            if (!isSshClientFileMessage(line))
+                program << line;
         }
     }
-    const QString text = lines.join(QLatin1Char('\n'));
+    const QString text = login.join(QLatin1Char('\n'));
+    const QString programText = program.join(QLatin1Char('\n'));
 
     // The first case that matches wins: a missing server program is reported even when
     // the log also shows a timeout, say.
-    if (containsAny(text, {"command not found", "not found", "error while loading shared libraries",
-                          "No such file or directory"})) {
+    if (containsAny(programText, {"command not found", "not found", "error while loading shared libraries",
+                                  "No such file or directory"})) {
         return QCoreApplication::translate(Context,
                                            "Unable to contact the server. Check that the server is "
                                            "properly installed and that the SCI is accessible to "

@@ -11,6 +11,8 @@
 namespace {
 
 const char PlinkName[] = "plink";
+// The longest line of the SSH client's standard error taken whole.
+const int MaxLineLength = 4096;
 const char AskpassName[] = "askpass";
 
 } // namespace
@@ -164,7 +166,11 @@ QStringList SshDevice::clientArguments() const
         args << QStringLiteral("-D") << QString::number(m_tunnelPort);
     if (m_command.isEmpty())
         args << QStringLiteral("-N");
-    args << QStringLiteral("-l") << m_user << m_host;
+    args << QStringLiteral("-l") << m_user;
+    // A host that looks like an option must not be taken for one.
+    if (m_host.startsWith(QLatin1Char('-')))
+        args << QStringLiteral("--");
+    args << m_host;
     if (!m_command.isEmpty())
         args << m_command;
     return args;
@@ -189,9 +195,13 @@ void SshDevice::on_Proc_readyReadStandardError()
         return;
     static const QRegularExpression connecting(QStringLiteral("Connecting to (.*) port"));
     m_sshProcess->setReadChannel(QProcess::StandardError);
-    while (m_lookupId == -1 && m_sshProcess->canReadLine()) {
-        QString line = QString::fromLocal8Bit(m_sshProcess->readLine());
-        line.chop(1);
+    // A line without end is taken in pieces, so that nothing piles up unread.
+    while (m_lookupId == -1
+           && (m_sshProcess->canReadLine() || m_sshProcess->bytesAvailable() >= MaxLineLength)) {
+        QByteArray bytes = m_sshProcess->readLine(MaxLineLength + 1);
+        if (bytes.endsWith('\n'))
+            bytes.chop(1);
+        const QString line = QString::fromLocal8Bit(bytes);
         const QRegularExpressionMatch match = connecting.match(line);
         if (match.hasMatch())
             m_lookupId = QHostInfo::lookupHost(match.captured(1), this, SLOT(RealHost_lookupFinished(QHostInfo)));
@@ -230,7 +240,7 @@ void SshDevice::on_Proc_finished(int exitCode, QProcess::ExitStatus exitStatus)
     const QByteArray rest = m_sshProcess->readAll();
     m_sshProcess->setReadChannel(QProcess::StandardOutput);
     if (!rest.isEmpty())
-        m_logLimit.append(QString::fromLocal8Bit(rest));
+        m_logLimit.append(QString::fromLocal8Bit(rest.right(LogLimit)));
     m_accessGranted = false;
 
     if (exitStatus == QProcess::CrashExit) {

@@ -150,14 +150,52 @@ void RdpClipboardBridge::announceFormats()
 
 void RdpClipboardBridge::sendDataFormats(QClipboard::Mode mode)
 {
-    if (mode == QClipboard::Clipboard) {
-        if (clipboardReady && !ignoreClipboardChange)
-            announceFormats();
-        ignoreClipboardChange = false;
-    } else if (mode == QClipboard::Selection) {
-        if (clipboardReady && !ignoreSelectionChange)
-            announceFormats();
-        ignoreSelectionChange = false;
+    if (mode != QClipboard::Clipboard || !clipboardReady || holdsBridgeState())
+        return;
+    bridgeState = BridgeState::None;
+    announceFormats();
+}
+
+bool RdpClipboardBridge::holdsBridgeState() const
+{
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    switch (bridgeState) {
+    case BridgeState::Cleared: {
+        const QMimeData *data = clipboard->mimeData(QClipboard::Clipboard);
+        return !data || data->formats().isEmpty();
+    }
+    case BridgeState::Data:
+        return bridgeData && clipboard->mimeData(QClipboard::Clipboard) == bridgeData.data();
+    case BridgeState::None:
+        break;
+    }
+    return false;
+}
+
+void RdpClipboardBridge::setLocalText(const QString &text)
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    // The state is recorded first: the platform may report the change at once.
+    if (text.isNull()) {
+        bridgeState = BridgeState::Cleared;
+        bridgeData = nullptr;
+        clipboard->clear(QClipboard::Clipboard);
+    } else {
+        auto *data = new QMimeData;
+        data->setText(text);
+        bridgeState = BridgeState::Data;
+        bridgeData = data;
+        clipboard->setMimeData(data, QClipboard::Clipboard);
+    }
+    if (clipboard->supportsSelection()) {
+        if (text.isNull())
+            clipboard->clear(QClipboard::Selection);
+        else
+            clipboard->setText(text, QClipboard::Selection);
     }
 }
 
@@ -172,14 +210,7 @@ void RdpClipboardBridge::handleServerFormatList(const QList<ulong> &formatIds)
     }
 
     // The session owns the clipboard now; its text is fetched below.
-    if (QClipboard *clipboard = QGuiApplication::clipboard()) {
-        ignoreClipboardChange = true;
-        clipboard->clear(QClipboard::Clipboard);
-        if (clipboard->supportsSelection()) {
-            ignoreSelectionChange = true;
-            clipboard->clear(QClipboard::Selection);
-        }
-    }
+    setLocalText(QString());
 
     int format = -1;
     if (formatIds.contains(UnicodeText))
@@ -230,25 +261,17 @@ void RdpClipboardBridge::handleServerFormatDataResponse(const QByteArray &data)
 #endif
     text = toLocalText(text, crlf);
 
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    if (!clipboard)
-        return;
-    ignoreClipboardChange = true;
-    clipboard->setText(text, QClipboard::Clipboard);
-    if (clipboard->supportsSelection()) {
-        ignoreSelectionChange = true;
-        clipboard->setText(text, QClipboard::Selection);
-    }
+    if (text.isNull())
+        text = QLatin1String("");
+    setLocalText(text);
 }
 
 void RdpClipboardBridge::handleServerFormatDataRequest(ulong formatId)
 {
     QString text;
-    if (QClipboard *clipboard = QGuiApplication::clipboard()) {
+    // The clipboard alone: what is merely selected here was never offered to the session.
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
         text = clipboard->text(QClipboard::Clipboard);
-        if (text.isEmpty() && clipboard->supportsSelection())
-            text = clipboard->text(QClipboard::Selection);
-    }
 
     QByteArray data;
     if (!text.isEmpty()) {

@@ -2,7 +2,9 @@
 
 #include <QClipboard>
 #include <QList>
+#include <QMimeData>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 
@@ -17,6 +19,16 @@ struct RdpContext;
 //
 // The session is a Linux desktop and so is this client: the session always gets line feeds,
 // the local clipboard gets the line ends of this platform.
+//
+// Only the clipboard proper is announced to the session. The selection (X11's PRIMARY)
+// changes whenever the user marks text anywhere; announcing that would take the session's
+// clipboard away, with all its formats, each time something is merely selected here.
+//
+// A change of the local clipboard is the bridge's own when the clipboard still holds what
+// the bridge last put there (or is still empty after the bridge cleared it). The platform
+// may report one change of the bridge's several times (X11 does when a clipboard this
+// program owns is cleared) or not at all (clearing a clipboard nobody owns), so the bridge
+// looks at the clipboard itself instead of counting notifications.
 class RdpClipboardBridge : public QObject
 {
     Q_OBJECT
@@ -58,6 +70,12 @@ private:
     bool clipboardReady = false;
     int m_requestedFormat = -1;
     int m_pendingRequests = 0;
-    bool ignoreClipboardChange = false;
-    bool ignoreSelectionChange = false;
+    // What the bridge last did to the local clipboard: nothing yet, cleared it, or put
+    // bridgeData there (null once the clipboard dropped it).
+    enum class BridgeState { None, Cleared, Data };
+    bool holdsBridgeState() const;
+    void setLocalText(const QString &text);
+
+    BridgeState bridgeState = BridgeState::None;
+    QPointer<QMimeData> bridgeData;
 };

@@ -67,6 +67,7 @@ struct RdpContext
     QRegion *pendingRegion;                  // remote area changed during the frame
 
     RdpRailWidget *railFocusWindow;          // rootless window that took the focus last
+    rdpPointer *lastPointer;                 // last shape the server set, until it is freed
 
     // FreeRDP's views of the same record.
     rdpContext *rdp() { return &common.context; }

@@ -2,6 +2,7 @@
 
 #include "rdp/rdpchannelprovider.h"
 #include "rdp/rdpclipboardbridge.h"
+#include "rdp/rdpconnectsockets.h"
 #include "rdp/rdpcoordinates.h"
 #include "rdp/rdpdesktopwidget.h"
 #include "rdp/rdpownchannels.h"
@@ -20,6 +21,7 @@
 #include <QScreen>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
 
 #include <freerdp/cache/pointer.h>
 #include <freerdp/codec/color.h>
@@ -32,8 +34,6 @@
 
 #include <cstdint>
 #include <cstring>
-
-#include <sys/socket.h>
 
 namespace {
 
@@ -95,25 +95,6 @@ UINT onRailServerSystemParam(RailClientContext *rail, const RAIL_SYSPARAM_ORDER 
     return rail->ClientSystemParam(rail, &answer);
 }
 
-// Shuts down the sockets of a connection that is still being made, so that a read blocked in
-// freerdp_connect returns at once.
-void interruptTransport(freerdp *instance)
-{
-    void *readFds[64] = {};
-    void *writeFds[64] = {};
-    int readCount = 0;
-    int writeCount = 0;
-    if (!freerdp_get_fds(instance, readFds, &readCount, writeFds, &writeCount))
-        return;
-    for (int i = 0; i < qMin(readCount, 64); ++i) {
-        const int fd = int(reinterpret_cast<intptr_t>(readFds[i]));
-        int type = 0;
-        socklen_t length = sizeof(type);
-        if (fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0)
-            shutdown(fd, SHUT_RDWR);
-    }
-}
-
 } // namespace
 
 RdpInstance::RdpInstance(QObject *parent) : QObject(parent)
@@ -123,6 +104,12 @@ RdpInstance::RdpInstance(QObject *parent) : QObject(parent)
     qRegisterMetaType<QList<RdpViewer>>("QList<RdpViewer>");
     clipboard = new RdpClipboardBridge(
         [this]() { return context ? context->cliprdrClient : nullptr; }, this);
+    connectLimit = new QTimer(this);
+    connectLimit->setSingleShot(true);
+    connect(connectLimit, &QTimer::timeout, this, [this]() {
+        if (context && !m_connected)
+            teardown(ReasonConnectFailed);
+    });
 
     // The server learns the monitor layout again whenever screens come, go or change.
     for (QScreen *screen : QGuiApplication::screens())
@@ -195,6 +182,9 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     rdpSettings *settings = context->settings();
     if (!applyRdpSettings(settings, options))
         qWarning("RdpInstance: FreeRDP refused a connection setting");
+    // FreeRDP gives up connecting a socket by itself; connectLimit bounds the whole step.
+    freerdp_settings_set_uint32(settings, FreeRDP_TcpConnectTimeout,
+                                UINT32(qBound(1, connectTimeoutMs, 15000)));
 
     // FreeRDP's clients ("rail" in remote-application mode, "cliprdr" for the clipboard),
     // then ours.
@@ -229,11 +219,16 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     freerdp *instance = context->freerdpInstance();
     connectRunning = true;
     connectSucceeded = std::make_shared<bool>(false);
+    connectReturned = std::make_shared<std::atomic_bool>(false);
+    connectSockets.reset(new RdpConnectSockets(tunnelPort != 0 ? tunnelPort : port));
     const std::shared_ptr<bool> succeeded = connectSucceeded;
-    worker->post([instance, succeeded]() {
+    const std::shared_ptr<std::atomic_bool> returned = connectReturned;
+    worker->post([instance, succeeded, returned]() {
         *succeeded = freerdp_connect(instance);
+        *returned = true;
         return QVariant(*succeeded ? 1 : 0);
     });
+    connectLimit->start(qMax(0, connectTimeoutMs));
     return true;
 }
 
@@ -253,6 +248,7 @@ void RdpInstance::createDesktopWindow()
                                 UINT16(qBound(0, height, 0xFFFF)));
     });
     window->setDesktopWidget(desktop);
+    applyLastRdpPointer(context); // the shape the server set while connecting
     window->setWindowTitle(title);
     if (freerdp_settings_get_bool(context->settings(), FreeRDP_Fullscreen))
         window->enterFullScreen();
@@ -308,6 +304,8 @@ void RdpInstance::connectFinished(const QVariant &result)
     if (!context)
         return;
     connectRunning = false;
+    connectLimit->stop();
+    connectSockets.reset();
     if (result.toInt() == 0) {
         teardown(ReasonConnectFailed);
         return;
@@ -394,10 +392,15 @@ void RdpInstance::teardown(quint32 reason)
     } else if (worker) {
         // Still connecting: make freerdp_connect give up, then wait for it. A server that
         // accepted and stays silent would keep its blocking reads waiting for ever, so the
-        // connection's sockets are shut down as well.
+        // connection's sockets are shut down as well, until the step has returned (it may
+        // be opening the next one just now).
         if (connectRunning) {
             freerdp_abort_connect(instance);
-            interruptTransport(instance);
+            for (int round = 0; !*connectReturned; ++round) {
+                if (round % 10 == 0 && connectSockets)
+                    connectSockets->shutdown();
+                QThread::msleep(10);
+            }
         }
         disconnect(worker, nullptr, this, nullptr);
         delete worker;
@@ -410,6 +413,9 @@ void RdpInstance::teardown(quint32 reason)
         freerdp_disconnect(instance);
     }
     connectSucceeded.reset();
+    connectReturned.reset();
+    connectSockets.reset();
+    connectLimit->stop();
 
     // Results and channel callbacks of this connection that are still queued are void now;
     // a later connection of this object must not see them.

@@ -14,10 +14,13 @@
 
 #include <freerdp/event.h>
 
+#include <atomic>
 #include <memory>
 
 class QScreen;
+class QTimer;
 class RdpClipboardBridge;
+class RdpConnectSockets;
 class RdpWorkerThread;
 
 // One remote-display connection to a session. It owns FreeRDP's client context, configures
@@ -39,6 +42,10 @@ public:
     bool connectToSession(const QString &host, quint16 port, const QString &user,
                           const QString &password, quint16 tunnelPort, const QString &mode,
                           const QString &title, bool direct, const QVariantMap &params);
+
+    // The longest the connect step may take; past it the connection ends as failed (131).
+    // For connections started later.
+    void setConnectTimeout(int milliseconds) { connectTimeoutMs = milliseconds; }
 
     int exitCode() const { return m_exitCode; }
     bool isConnected() const { return m_connected; }
@@ -130,5 +137,10 @@ private:
     // What freerdp_connect returned; written by the worker, read after its result arrived or
     // after the worker thread ended.
     std::shared_ptr<bool> connectSucceeded;
+    // Set by the worker once freerdp_connect returned.
+    std::shared_ptr<std::atomic_bool> connectReturned;
+    std::unique_ptr<RdpConnectSockets> connectSockets;
+    int connectTimeoutMs = 30000;
+    QTimer *connectLimit = nullptr;
     bool processing = false;  // inside FreeRDP's event processing
 };

@@ -62,14 +62,10 @@ QVector<RdpKeyStroke> rdpKeyStrokesForX11Key(quint32 keyCode, bool down, bool au
     return strokes;
 }
 
-quint32 x11LockFlags(const QByteArray &displayName)
-{
-    if (displayName.isEmpty())
-        return 0;
-    Display *display = XOpenDisplay(displayName.constData());
-    if (!display)
-        return 0;
+namespace {
 
+quint32 lockFlagsOf(Display *display)
+{
     static const struct
     {
         const char *name;
@@ -89,6 +85,30 @@ quint32 x11LockFlags(const QByteArray &displayName)
             && on)
             flags |= indicator.flag;
     }
+    return flags;
+}
+
+// The connection localLockFlags() asks on: opened on first use and kept, so that a focus
+// change costs a few requests, not a connection.
+Display *lockStateDisplay = nullptr;
+
+void closeLockStateDisplay()
+{
+    if (lockStateDisplay)
+        XCloseDisplay(lockStateDisplay);
+    lockStateDisplay = nullptr;
+}
+
+} // namespace
+
+quint32 x11LockFlags(const QByteArray &displayName)
+{
+    if (displayName.isEmpty())
+        return 0;
+    Display *display = XOpenDisplay(displayName.constData());
+    if (!display)
+        return 0;
+    const quint32 flags = lockFlagsOf(display);
     XCloseDisplay(display);
     return flags;
 }
@@ -97,5 +117,13 @@ quint32 localLockFlags()
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return 0;
-    return x11LockFlags(qgetenv("DISPLAY"));
+    static bool opened = false;
+    if (!opened) {
+        opened = true;
+        const QByteArray name = qgetenv("DISPLAY");
+        lockStateDisplay = name.isEmpty() ? nullptr : XOpenDisplay(name.constData());
+        if (lockStateDisplay)
+            qAddPostRoutine(closeLockStateDisplay);
+    }
+    return lockStateDisplay ? lockFlagsOf(lockStateDisplay) : 0;
 }

@@ -55,5 +55,5 @@ QVector<RdpKeyStroke> rdpKeyStrokesForX11Key(quint32 keyCode, bool down, bool au
 quint32 x11LockFlags(const QByteArray &displayName);
 
 // Synchronize flags of the local lock keys: from the X display when the application runs on
-// one, else 0.
+// one (asked over one connection kept for the life of the application), else 0.
 quint32 localLockFlags();

@@ -26,8 +26,11 @@ BOOL pointerNew(rdpContext *context, rdpPointer *pointer)
     return TRUE;
 }
 
-void pointerFree(rdpContext *, rdpPointer *pointer)
+void pointerFree(rdpContext *context, rdpPointer *pointer)
 {
+    RdpContext *session = RdpContext::from(context);
+    if (session->lastPointer == pointer)
+        session->lastPointer = nullptr;
     auto *shape = reinterpret_cast<RdpPointer *>(pointer);
     delete shape->cursor;
     shape->cursor = nullptr;
@@ -40,6 +43,7 @@ BOOL pointerSet(rdpContext *context, const rdpPointer *pointer)
     // FreeRDP hands over a const record; the cursor is a cache of it.
     auto *shape = reinterpret_cast<RdpPointer *>(const_cast<rdpPointer *>(pointer));
     RdpContext *session = RdpContext::from(context);
+    session->lastPointer = const_cast<rdpPointer *>(pointer);
     const QCoreApplication *app = QCoreApplication::instance();
     if (!shape->image || !session->mainWidget || !app
         || QThread::currentThread() != app->thread())
@@ -77,6 +81,12 @@ void registerRdpPointer(rdpGraphics *graphics)
     pointer.SetDefault = pointerKeep;
     pointer.SetPosition = pointerSetPosition;
     graphics_register_pointer(graphics, &pointer);
+}
+
+void applyLastRdpPointer(RdpContext *context)
+{
+    if (context && context->lastPointer)
+        pointerSet(context->rdp(), context->lastPointer);
 }
 
 QImage rdpPointerImage(const rdpPointer *pointer, const gdiPalette *palette)

@@ -6,6 +6,7 @@
 #include <freerdp/graphics.h>
 
 class QCursor;
+struct RdpContext;
 
 // FreeRDP's pointer record with the local shape made from it. The cursor is made on first use
 // on the GUI thread (FreeRDP may create pointers while it connects, on the worker thread).
@@ -17,8 +18,13 @@ struct RdpPointer
 };
 
 // Registers the pointer class of a session: new shapes become cursors of the desktop widget.
-// Shapes set from another thread than the GUI thread are ignored.
+// A shape set from another thread than the GUI thread, or while there is no desktop widget
+// (the server sends one while the connection is being made), waits for
+// applyLastRdpPointer().
 void registerRdpPointer(rdpGraphics *graphics);
+
+// Gives a new desktop widget the last shape the server set.
+void applyLastRdpPointer(RdpContext *context);
 
 // The shape of a pointer as an ARGB image; null when its masks cannot be converted. 8-bit
 // shapes need the session's palette.

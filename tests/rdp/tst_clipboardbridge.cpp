@@ -1,7 +1,10 @@
 #include "rdp/rdpclipboardbridge.h"
+#include "support/privatexserver.h"
 
 #include <QGuiApplication>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <freerdp/channels/cliprdr.h>
@@ -117,6 +120,8 @@ private slots:
     void requestFromServer();
     void missingClientSendsNothing();
     void resetMakesItNotReady();
+    void localOwnersAndSessionCopies_data();
+    void localOwnersAndSessionCopies();
 
 private:
     Recorder recorder;
@@ -125,6 +130,15 @@ private:
     RdpClipboardBridge *bridge = nullptr;
 
     QList<Sent> takeSent();
+    int formatListsSent() const;
+
+    // Under X11: another client that owns a selection with text until it is taken away.
+    bool otherClientCopies(const QString &selection, const QByteArray &text);
+    // Under X11: returns once every clipboard event the X server sent so far was handled.
+    bool settle();
+    bool onX11() const { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+    QList<QProcess *> helpers;
+    int tokens = 0;
 };
 
 void TestClipboardBridge::init()
@@ -139,6 +153,8 @@ void TestClipboardBridge::init()
     client.ClientFormatDataResponse = recordResponse;
     clientConnected = true;
     QGuiApplication::clipboard()->clear();
+    if (onX11())
+        QVERIFY(settle());
     bridge = new RdpClipboardBridge([this]() { return clientConnected ? &client : nullptr; });
 }
 
@@ -146,6 +162,48 @@ void TestClipboardBridge::cleanup()
 {
     delete bridge;
     bridge = nullptr;
+    for (QProcess *helper : qAsConst(helpers)) {
+        helper->kill();
+        helper->waitForFinished();
+    }
+    qDeleteAll(helpers);
+    helpers.clear();
+}
+
+bool TestClipboardBridge::otherClientCopies(const QString &selection, const QByteArray &text)
+{
+    auto *xclip = new QProcess;
+    helpers << xclip;
+    // In the foreground, so that the test can end it.
+    xclip->start(QStringLiteral("xclip"), {QStringLiteral("-selection"), selection,
+                                           QStringLiteral("-quiet")});
+    if (!xclip->waitForStarted())
+        return false;
+    xclip->write(text);
+    xclip->closeWriteChannel();
+    const QClipboard::Mode mode =
+        selection == QLatin1String("primary") ? QClipboard::Selection : QClipboard::Clipboard;
+    return QTest::qWaitFor(
+        [&]() { return QGuiApplication::clipboard()->text(mode) == QString::fromLatin1(text); },
+        5000);
+}
+
+bool TestClipboardBridge::settle()
+{
+    // The X server reports selection owners in order: once a new owner of PRIMARY has
+    // answered us, every earlier report is queued here and is handled below.
+    if (!otherClientCopies(QStringLiteral("primary"), "sentinel " + QByteArray::number(++tokens)))
+        return false;
+    QCoreApplication::processEvents();
+    return true;
+}
+
+int TestClipboardBridge::formatListsSent() const
+{
+    int count = 0;
+    for (const Sent &s : recorder.sent)
+        count += s.kind == QLatin1String("formats");
+    return count;
 }
 
 QList<Sent> TestClipboardBridge::takeSent()
@@ -376,5 +434,58 @@ void TestClipboardBridge::resetMakesItNotReady()
     QVERIFY(takeSent().isEmpty());
 }
 
-QTEST_MAIN(TestClipboardBridge)
+// Who owns the local clipboard when the session copies, and whether the session offers
+// text: the bridge's own changes never go back to the session, whatever the platform
+// reports, and the next copy made here (and only that, not a mere selection) is announced.
+void TestClipboardBridge::localOwnersAndSessionCopies_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QList<ulong>>("offered");
+    const QList<ulong> text{13, 0xC0FE};
+    const QList<ulong> noText{0xC0FE};
+    for (const char *owner : {"nuvek", "nobody", "other"}) {
+        QTest::addRow("%s owns, session offers text", owner) << QString::fromLatin1(owner) << text;
+        QTest::addRow("%s owns, session offers no text", owner) << QString::fromLatin1(owner) << noText;
+    }
+}
+
+void TestClipboardBridge::localOwnersAndSessionCopies()
+{
+    QFETCH(QString, owner);
+    QFETCH(QList<ulong>, offered);
+    if (!onX11())
+        QSKIP("needs an X server (Xvfb)");
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+        QSKIP("needs xclip");
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (owner == QLatin1String("nuvek"))
+        clipboard->setText(QStringLiteral("copied in nuvek"));
+    else if (owner == QLatin1String("other"))
+        QVERIFY(otherClientCopies(QStringLiteral("clipboard"), "copied elsewhere"));
+    QVERIFY(settle());
+    bridge->handleMonitorReady();
+    takeSent();
+
+    bridge->handleServerFormatList(offered);
+    if (offered.contains(13))
+        bridge->handleServerFormatDataResponse(utf16le(QStringLiteral("from the session")));
+    QVERIFY(settle());
+    QCOMPARE(formatListsSent(), 0);
+    QCOMPARE(clipboard->text(), offered.contains(13) ? QStringLiteral("from the session") : QString());
+
+    QVERIFY(otherClientCopies(QStringLiteral("clipboard"), "copied here later"));
+    QTRY_COMPARE(formatListsSent(), 1);
+    QVERIFY(settle());
+    QCOMPARE(formatListsSent(), 1);
+}
+
+int main(int argc, char *argv[])
+{
+    // Under X11 the platform reports clipboard changes its own way; the test wants that.
+    PrivateXServer xserver;
+    xserver.startForApplication();
+    QGuiApplication app(argc, argv);
+    TestClipboardBridge test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_clipboardbridge.moc"

@@ -63,6 +63,7 @@ const char UsageText[] =
     "             the port cannot be bound\n"
     "  -N         run no command (forwarding only)\n"
     "  --help     show this text\n"
+    "  --         the end of the options (for a host that begins with \"-\")\n"
     "\n"
     "Standard error carries ssh's messages and the lines \"Connecting to ADDRESS\n"
     "port PORT\", \"Access granted\" and \"No more authentication methods to try\".\n"
@@ -144,6 +145,10 @@ int parseArguments(const QStringList &args, Options &options)
         const QString arg = args.at(i);
         if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-"))
             break;
+        if (arg == QLatin1String("--")) {
+            ++i;
+            break;
+        }
         if (arg == QLatin1String("--help")) {
             writeError(UsageText);
             return 0;
@@ -296,6 +301,8 @@ QStringList sshArguments(const Options &options)
 class LineTranslator
 {
 public:
+    static constexpr int MaxLineLength = 4096;
+
     explicit LineTranslator(bool verbose)
         : m_verbose(verbose)
     {
@@ -309,6 +316,11 @@ public:
             QByteArray line = m_pending.left(end);
             m_pending.remove(0, end + 1);
             handle(line);
+        }
+        // A line without end (the remote side may write anything) is passed on in pieces.
+        while (m_pending.size() >= MaxLineLength) {
+            handle(m_pending.left(MaxLineLength));
+            m_pending.remove(0, MaxLineLength);
         }
     }
 
