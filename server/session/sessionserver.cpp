@@ -68,6 +68,7 @@ void SessionServer::install(rdpShadowServer *server, const LoginCheck *login,
     rdpShadowSubsystem *subsystem = server->subsystem;
     m_capture = X11Capture::of(subsystem);
     subsystem->Authenticate = &SessionServer::authenticate;
+    subsystem->ClientCapabilities = &SessionServer::clientCapabilities;
     subsystem->ClientConnect = &SessionServer::clientConnect;
     subsystem->ClientDisconnect = &SessionServer::clientDisconnect;
     subsystem->SynchronizeEvent = &SessionServer::synchronizeEvent;
@@ -82,14 +83,26 @@ void SessionServer::install(rdpShadowServer *server, const LoginCheck *login,
     m_capture->setPacing(pacing);
 }
 
-int SessionServer::authenticate(rdpShadowSubsystem *, rdpShadowClient *, const char *user,
+int SessionServer::authenticate(rdpShadowSubsystem *, rdpShadowClient *client, const char *user,
                                 const char *, const char *password)
 {
     SessionServer &self = instance();
     if (self.m_login && self.m_login->accepts(password))
         return 1;
     std::fprintf(stderr, "nuvek2_rdp: login of \"%s\" refused\n", user ? user : "");
+    // Tell the client why before the connection closes; without it a
+    // refused login looks like an orderly end of the session.
+    freerdp_set_error_info(client->context.rdp, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
+    freerdp_send_error_info(client->context.rdp);
     return -1;
+}
+
+BOOL SessionServer::clientCapabilities(rdpShadowSubsystem *, rdpShadowClient *client)
+{
+    // Frames go out as surface bits (RemoteFX), where the frame window and
+    // the compression level apply, never through the graphics pipeline.
+    client->context.settings->SupportGraphicsPipeline = FALSE;
+    return TRUE;
 }
 
 BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)

@@ -44,6 +44,7 @@ private:
 
     static int authenticate(rdpShadowSubsystem *, rdpShadowClient *, const char *user,
                             const char *domain, const char *password);
+    static BOOL clientCapabilities(rdpShadowSubsystem *, rdpShadowClient *client);
     static BOOL clientConnect(rdpShadowSubsystem *, rdpShadowClient *client);
     static void clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *client);
     static BOOL synchronizeEvent(rdpShadowSubsystem *, rdpShadowClient *, UINT32);
