@@ -400,7 +400,13 @@ UINT ClipboardBridge::onClientFormatDataResponse(CliprdrServerContext *context,
     }
     {
         std::lock_guard<std::mutex> lock(self->m_lock);
-        self->m_text8 = withoutCarriageReturns(text);
+        // A viewer that hands back what it was given (some announce every
+        // change of their own clipboard) changes nothing: no echo between
+        // viewers.
+        text = withoutCarriageReturns(text);
+        if (text == self->m_text8)
+            return CHANNEL_RC_OK;
+        self->m_text8 = text;
         self->m_textFromX = false;
         self->m_source = peer;
     }
