@@ -14,8 +14,10 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -500,9 +502,54 @@ void X11Capture::requestSize(int width, int height)
     width = std::max(MinWidth, std::min(MaxWidth, width));
     height = std::max(MinHeight, std::min(MaxHeight, height));
     std::lock_guard<std::mutex> lock(m_inputLock);
-    const int screen = DefaultScreen(m_input);
+    Display *display = m_input;
+    const Window root = DefaultRootWindow(display);
+    XRRScreenResources *resources = XRRGetScreenResources(display, root);
+    if (!resources)
+        return;
+    // The screen must always hold the CRTC's mode: grow the screen, show a
+    // mode of the new size, then set the screen to that size.
+    RROutput output = resources->noutput > 0 ? resources->outputs[0] : None;
+    XRROutputInfo *outputInfo = output ? XRRGetOutputInfo(display, resources, output) : nullptr;
+    RRCrtc crtc = outputInfo && outputInfo->crtc ? outputInfo->crtc
+                                                 : (resources->ncrtc > 0 ? resources->crtcs[0] : None);
+    RRMode mode = None;
+    for (int i = 0; i < resources->nmode; ++i)
+        if (int(resources->modes[i].width) == width && int(resources->modes[i].height) == height)
+            mode = resources->modes[i].id;
+    if (output && mode == None) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%dx%d", width, height);
+        XRRModeInfo *info = XRRAllocModeInfo(name, static_cast<int>(std::strlen(name)));
+        info->width = static_cast<unsigned>(width);
+        info->height = static_cast<unsigned>(height);
+        info->dotClock = static_cast<unsigned long>(width) * height * 60;
+        info->hTotal = static_cast<unsigned>(width);
+        info->vTotal = static_cast<unsigned>(height);
+        mode = XRRCreateMode(display, root, info);
+        XRRFreeModeInfo(info);
+    }
+    if (output && mode != None) {
+        bool listed = false;
+        for (int i = 0; outputInfo && i < outputInfo->nmode; ++i)
+            listed = listed || outputInfo->modes[i] == mode;
+        if (!listed)
+            XRRAddOutputMode(display, output, mode);
+    }
+    const int screen = DefaultScreen(display);
+    const int growWidth = std::max(width, DisplayWidth(display, screen));
+    const int growHeight = std::max(height, DisplayHeight(display, screen));
     // About 96 dots per inch, as the X server starts with.
-    XRRSetScreenSize(m_input, RootWindow(m_input, screen), width, height, width * 254 / 960,
-                     height * 254 / 960);
-    XSync(m_input, False);
+    const auto millimetres = [](int pixels) { return pixels * 254 / 960; };
+    XGrabServer(display);
+    XRRSetScreenSize(display, root, growWidth, growHeight, millimetres(growWidth),
+                     millimetres(growHeight));
+    if (crtc != None && output && mode != None)
+        XRRSetCrtcConfig(display, resources, crtc, CurrentTime, 0, 0, mode, RR_Rotate_0, &output, 1);
+    XRRSetScreenSize(display, root, width, height, millimetres(width), millimetres(height));
+    XUngrabServer(display);
+    XSync(display, False);
+    if (outputInfo)
+        XRRFreeOutputInfo(outputInfo);
+    XRRFreeScreenResources(resources);
 }
