@@ -151,7 +151,9 @@ void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *clie
         viewer = found->second;
         self.m_viewers.erase(found);
     }
-    std::fprintf(stderr, "nuvek2_rdp: %s disconnected\n", viewer->user.c_str());
+    std::fprintf(stderr, "nuvek2_rdp: %s disconnected after %llu frames of %llu bytes on average\n",
+                 viewer->user.c_str(), static_cast<unsigned long long>(viewer->frames),
+                 static_cast<unsigned long long>(viewer->frames ? viewer->frameBytes / viewer->frames : 0));
     if (self.m_clipboard)
         self.m_clipboard->detach(*viewer);
     viewer->desk.close();
@@ -262,7 +264,9 @@ BOOL SessionServer::onSurfaceFrameBits(rdpContext *context, const SURFACE_BITS_C
     if (!viewer)
         return FALSE;
     const BOOL result = viewer->surfaceFrameBits(context, cmd, first, last, frameId);
+    viewer->frameBytes += cmd->bmp.bitmapDataLength;
     if (last) {
+        ++viewer->frames;
         viewer->sentFrame = frameId;
         // The frame is written: the encoder is free until the next one.
         self.applyCompression(*viewer);

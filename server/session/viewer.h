@@ -35,6 +35,9 @@ struct Viewer
     std::atomic<uint32_t> ackedFrame{0};
     // Compression level the viewer's encoder is set to (viewer thread only).
     int appliedCompression = -1;
+    // Frames and their encoded bytes sent so far (viewer thread only).
+    uint64_t frames = 0;
+    uint64_t frameBytes = 0;
 };
 
 #endif // NUVEK_RDP_VIEWER_H
