@@ -177,7 +177,11 @@ bool X11Capture::open()
     if (!createShm())
         return false;
     setMonitor(m_width, m_height);
+    // A new damage object starts empty: the screen as it is now is read
+    // with the first frame.
     region16_init(&m_pending);
+    const RECTANGLE_16 all = {0, 0, static_cast<UINT16>(m_width), static_cast<UINT16>(m_height)};
+    region16_union_rect(&m_pending, &m_pending, &all);
     m_wake = CreateEvent(nullptr, TRUE, FALSE, nullptr); // reset by the capture thread
     m_xEvent = CreateFileDescriptorEvent(nullptr, TRUE, FALSE, ConnectionNumber(m_display),
                                          WINPR_FD_READ);
