@@ -226,6 +226,7 @@ BOOL SessionServer::onActivate(freerdp_peer *peer)
     viewer->ackedFrame = 0;
     viewer->appliedCompression = -1;
     self.applyCompression(*viewer);
+    self.m_capture->sendCursor(viewer->client);
     return result;
 }
 

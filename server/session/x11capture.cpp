@@ -156,7 +156,7 @@ bool X11Capture::open()
     int major = 0, minor = 0, errorBase = 0;
     Bool pixmaps = False;
     if (!XDamageQueryExtension(m_display, &m_damageEvent, &errorBase)
-        || !XFixesQueryExtension(m_display, &major, &errorBase)
+        || !XFixesQueryExtension(m_display, &m_fixesEvent, &errorBase)
         || !XShmQueryVersion(m_display, &major, &minor, &pixmaps)
         || !XTestQueryExtension(m_input, &major, &minor, &errorBase, &errorBase)
         || !XRRQueryExtension(m_display, &m_randrEvent, &errorBase)) {
@@ -170,6 +170,7 @@ bool X11Capture::open()
     }
     XSelectInput(m_display, m_root, StructureNotifyMask);
     XRRSelectInput(m_display, m_root, RRScreenChangeNotifyMask);
+    XFixesSelectCursorInput(m_display, m_root, XFixesDisplayCursorNotifyMask);
     m_damage = XDamageCreate(m_display, m_root, XDamageReportNonEmpty);
     m_damageRegion = XFixesCreateRegion(m_display, nullptr, 0);
     m_width = DisplayWidth(m_display, screen);
@@ -278,6 +279,12 @@ void X11Capture::run()
         if (!handleMessages())
             break;
         const bool viewers = ArrayList_Count(server->clients) > 0;
+        if (m_cursorChanged && viewers) {
+            readCursor();
+            if (SHADOW_MSG_OUT *message = cursorMessage())
+                shadow_client_boardcast_msg(server, nullptr, SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID,
+                                            message, nullptr);
+        }
         DWORD timeout = INFINITE;
         if (viewers && (m_damaged || m_refresh)) {
             const UINT64 now = GetTickCount64();
@@ -318,6 +325,8 @@ void X11Capture::drainX()
         XNextEvent(m_display, &event);
         if (event.type == m_damageEvent + XDamageNotify) {
             m_damaged = true;
+        } else if (event.type == m_fixesEvent + XFixesCursorNotify) {
+            m_cursorChanged = true;
         } else if (event.type == m_randrEvent + RRScreenChangeNotify) {
             XRRUpdateConfiguration(&event);
         } else if (event.type == ConfigureNotify && event.xconfigure.window == m_root) {
@@ -437,6 +446,68 @@ bool X11Capture::handleMessages()
             message.Free(&message);
     }
     return true;
+}
+
+void X11Capture::readCursor()
+{
+    m_cursorChanged = false;
+    XFixesCursorImage *image = XFixesGetCursorImage(m_display);
+    if (!image)
+        return;
+    // RDP pointers are at most 96 x 96 pixels.
+    if (image->width > 0 && image->height > 0 && image->width <= 96 && image->height <= 96) {
+        std::lock_guard<std::mutex> lock(m_cursorLock);
+        m_cursorWidth = image->width;
+        m_cursorHeight = image->height;
+        m_cursorHotX = image->xhot;
+        m_cursorHotY = image->yhot;
+        // Xlib hands out each pixel in an unsigned long.
+        m_cursorPixels.assign(image->pixels, image->pixels + size_t(image->width) * image->height);
+    }
+    XFree(image);
+}
+
+namespace {
+
+void freeCursorMessage(UINT32, SHADOW_MSG_OUT *message)
+{
+    auto *update = reinterpret_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE *>(message);
+    free(update->xorMaskData);
+    free(update->andMaskData);
+    free(update);
+}
+
+} // namespace
+
+SHADOW_MSG_OUT *X11Capture::cursorMessage()
+{
+    std::lock_guard<std::mutex> lock(m_cursorLock);
+    if (m_cursorPixels.empty())
+        return nullptr;
+    auto *update = static_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE *>(
+        calloc(1, sizeof(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE)));
+    if (!update)
+        return nullptr;
+    update->xHot = static_cast<UINT32>(m_cursorHotX);
+    update->yHot = static_cast<UINT32>(m_cursorHotY);
+    update->width = static_cast<UINT32>(m_cursorWidth);
+    update->height = static_cast<UINT32>(m_cursorHeight);
+    std::vector<uint32_t> pixels = m_cursorPixels;
+    if (shadow_subsystem_pointer_convert_alpha_pointer_data(
+            reinterpret_cast<BYTE *>(pixels.data()), TRUE, update->width, update->height, update)
+        < 0) {
+        free(update);
+        return nullptr;
+    }
+    update->common.Free = freeCursorMessage;
+    return &update->common;
+}
+
+void X11Capture::sendCursor(rdpShadowClient *client)
+{
+    if (SHADOW_MSG_OUT *message = cursorMessage())
+        shadow_client_post_msg(client, nullptr, SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, message,
+                               nullptr);
 }
 
 void X11Capture::keyboard(UINT16 flags, UINT16 code)

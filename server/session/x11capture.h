@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // The screen source of the shadow server: the session's X display.
 //
@@ -61,6 +62,9 @@ public:
 
     rdpShadowSubsystem *subsystem() { return &m_sub->common; }
 
+    // Sends the current pointer shape to one viewer (after it activates).
+    void sendCursor(rdpShadowClient *client);
+
 private:
     X11Capture() = default;
     ~X11Capture();
@@ -86,6 +90,8 @@ private:
     bool grab();
     void publish();
     bool handleMessages();
+    void readCursor();
+    SHADOW_MSG_OUT *cursorMessage();
 
     // What the shadow server holds: its subsystem record, then us.
     struct Subsystem
@@ -118,6 +124,13 @@ private:
     bool m_refresh = false; // a viewer asked for a picture
     REGION16 m_pending{};   // fetched damage not yet grabbed
     UINT64 m_lastFrame = 0;
+
+    int m_fixesEvent = 0;
+    bool m_cursorChanged = true;
+    // The pointer shape: BGRA pixels, premultiplied (guarded by m_cursorLock).
+    std::mutex m_cursorLock;
+    std::vector<uint32_t> m_cursorPixels;
+    int m_cursorWidth = 0, m_cursorHeight = 0, m_cursorHotX = 0, m_cursorHotY = 0;
 
     // Input connection: shared by the client threads.
     std::mutex m_inputLock;
