@@ -3,6 +3,7 @@
 
 #include "encodingoptions.h"
 
+#include <freerdp/codec/rfx.h>
 #include <freerdp/server/shadow.h>
 
 #include <atomic>
@@ -66,7 +67,11 @@ private:
 
     Viewer *viewer(rdpShadowClient *client);
     void pumpChannels(Viewer &viewer);
+    // The viewer's RemoteFX encoder, when it has one (viewer thread only).
+    RFX_CONTEXT *remoteFx(Viewer &viewer);
+    // Encoder settings: the compression level, one thread per frame.
     void applyCompression(Viewer &viewer);
+    void restoreEncoderThreads(Viewer &viewer);
     unsigned frameInterval();
     bool mayPublish();
     void resized(int width, int height);

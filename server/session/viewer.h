@@ -3,6 +3,7 @@
 
 #include "channelport.h"
 
+#include <freerdp/codec/rfx.h>
 #include <freerdp/peer.h>
 #include <freerdp/server/cliprdr.h>
 #include <freerdp/server/shadow.h>
@@ -35,6 +36,8 @@ struct Viewer
     std::atomic<uint32_t> ackedFrame{0};
     // Compression level the viewer's encoder is set to (viewer thread only).
     int appliedCompression = -1;
+    // The RemoteFX context switched to encoding on the viewer's thread.
+    RFX_CONTEXT *singleThreaded = nullptr;
     // Frames and their encoded bytes sent so far (viewer thread only).
     uint64_t frames = 0;
     uint64_t frameBytes = 0;
