@@ -13,6 +13,7 @@
 
 #include <freerdp/codec/rfx.h>
 #include <freerdp/svc.h>
+#include <winpr/sysinfo.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,6 +63,14 @@ const UINT32 Quantisation[EncodingOptions::MaxCompression + 1][10] = {
     {8, 8, 8, 8, 9, 9, 10, 10, 10, 11},
     {9, 9, 9, 9, 10, 10, 11, 11, 11, 12},
 };
+
+// Frames a viewer has not acknowledged yet. A viewer that stopped
+// acknowledging (clients may switch it off) or never did is not waited for.
+uint32_t framesInFlight(const Viewer &viewer, UINT64 now)
+{
+    const uint32_t lag = viewer.sentFrame - viewer.ackedFrame;
+    return lag != 0 && now - viewer.lastAckTime > 1000 ? 0 : lag;
+}
 
 } // namespace
 
@@ -238,6 +247,7 @@ BOOL SessionServer::onActivate(freerdp_peer *peer)
     const BOOL result = viewer->activate(peer);
     viewer->sentFrame = 0;
     viewer->ackedFrame = 0;
+    viewer->lastAckTime = GetTickCount64();
     viewer->appliedCompression = -1;
     self.applyCompression(*viewer);
     self.m_capture->sendCursor(viewer->client);
@@ -297,6 +307,7 @@ BOOL SessionServer::onFrameAcknowledge(rdpContext *context, UINT32 frameId)
         return FALSE;
     const BOOL result = viewer->frameAcknowledge(context, frameId);
     viewer->ackedFrame = frameId;
+    viewer->lastAckTime = GetTickCount64();
     self.m_capture->wake();
     return result;
 }
@@ -365,9 +376,10 @@ unsigned SessionServer::frameInterval()
     if (!m_options.adaptive)
         return 1000u / static_cast<unsigned>(m_options.fps);
     // Fewer frames while the viewers lag behind with their acknowledgements.
+    const UINT64 now = GetTickCount64();
     uint32_t lag = 0;
     for (auto &entry : m_viewers)
-        lag = std::max(lag, entry.second->sentFrame - entry.second->ackedFrame);
+        lag = std::max(lag, framesInFlight(*entry.second, now));
     return (1000u / EncodingOptions::MaxFps) * (1u + std::min<uint32_t>(lag, 15));
 }
 
@@ -377,8 +389,9 @@ bool SessionServer::mayPublish()
     const uint32_t window = static_cast<uint32_t>(m_options.frameWindow);
     if (window == 0)
         return true;
+    const UINT64 now = GetTickCount64();
     for (auto &entry : m_viewers)
-        if (entry.second->sentFrame - entry.second->ackedFrame >= window)
+        if (framesInFlight(*entry.second, now) >= window)
             return false;
     return true;
 }

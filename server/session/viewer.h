@@ -34,6 +34,8 @@ struct Viewer
     // Frames sent and acknowledged (frame ids of this connection).
     std::atomic<uint32_t> sentFrame{0};
     std::atomic<uint32_t> ackedFrame{0};
+    // When the last acknowledgement came (or the viewer activated), in ms.
+    std::atomic<uint64_t> lastAckTime{0};
     // Compression level the viewer's encoder is set to (viewer thread only).
     int appliedCompression = -1;
     // The RemoteFX context switched to encoding on the viewer's thread.
