@@ -1,0 +1,127 @@
+// nuvek2_rdp: the RDP server of one session.
+//
+//   nuvek2_rdp --display :N --port P --password-file FILE
+//
+// Serves the X display :N (DISPLAY and XAUTHORITY come from the
+// environment; --display wins) on 127.0.0.1:P with standard RDP security.
+// Any user name logs in with the password in FILE. Prints
+// "nuvek2_rdp: listening on 127.0.0.1:P" once it accepts connections.
+// SIGUSR1 disconnects every viewer; SIGTERM and SIGINT end the server.
+
+#include "clipboardbridge.h"
+#include "logincheck.h"
+#include "sessionserver.h"
+#include "x11capture.h"
+
+#include <freerdp/locale/keyboard.h>
+#include <freerdp/server/shadow.h>
+#include <winpr/ssl.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: nuvek2_rdp --display :N --port P --password-file FILE\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string display, passwordFile;
+    long port = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc)
+            return usage();
+        const char *value = argv[++i];
+        if (option == "--display")
+            display = value;
+        else if (option == "--port")
+            port = std::strtol(value, nullptr, 10);
+        else if (option == "--password-file")
+            passwordFile = value;
+        else
+            return usage();
+    }
+    if (port < 1 || port > 65535 || passwordFile.empty())
+        return usage();
+    if (!display.empty())
+        setenv("DISPLAY", display.c_str(), 1);
+
+    LoginCheck login;
+    std::string error;
+    if (!login.load(passwordFile, error)) {
+        std::fprintf(stderr, "nuvek2_rdp: %s\n", error.c_str());
+        return 1;
+    }
+
+    // Signals are taken by sigwait below; every thread inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    freerdp_keyboard_init(0);
+    X11Capture::registerSubsystem();
+    rdpShadowServer *server = shadow_server_new();
+    if (!server)
+        return 1;
+    server->port = static_cast<DWORD>(port);
+    server->ipcSocket = strdup("bind-address,127.0.0.1");
+    server->authentication = TRUE;
+    server->mayView = TRUE;
+    server->mayInteract = TRUE;
+    rdpSettings *settings = server->settings;
+    settings->RdpSecurity = TRUE;
+    settings->TlsSecurity = FALSE;
+    settings->NlaSecurity = FALSE;
+
+    if (shadow_server_init(server) < 0) {
+        std::fprintf(stderr, "nuvek2_rdp: the server cannot start\n");
+        shadow_server_free(server);
+        return 1;
+    }
+    ClipboardBridge clipboard;
+    const bool haveClipboard = clipboard.start();
+    if (!haveClipboard)
+        std::fprintf(stderr, "nuvek2_rdp: no clipboard (XFIXES missing)\n");
+    SessionServer::instance().install(server, &login, haveClipboard ? &clipboard : nullptr);
+
+    if (shadow_server_start(server) < 0) {
+        std::fprintf(stderr, "nuvek2_rdp: cannot listen on 127.0.0.1:%ld\n", port);
+        clipboard.stop();
+        shadow_server_uninit(server);
+        shadow_server_free(server);
+        return 1;
+    }
+    std::printf("nuvek2_rdp: listening on 127.0.0.1:%ld\n", port);
+    std::fflush(stdout);
+
+    for (;;) {
+        int received = 0;
+        if (sigwait(&signals, &received) != 0)
+            continue;
+        if (received == SIGUSR1) {
+            SessionServer::instance().dropViewers();
+            continue;
+        }
+        std::fprintf(stderr, "nuvek2_rdp: stopping on signal %d\n", received);
+        break;
+    }
+    shadow_server_stop(server);
+    clipboard.stop();
+    shadow_server_uninit(server);
+    shadow_server_free(server);
+    return 0;
+}

@@ -1,0 +1,411 @@
+#include "sessionserver.h"
+
+#include "cfgchannel.h"
+#include "channels/oxcfg/oxcfg_common.h"
+#include "channels/oxdesk/oxdesk_common.h"
+#include "channels/oxshare/oxshare_common.h"
+#include "clipboardbridge.h"
+#include "deskchannel.h"
+#include "logincheck.h"
+#include "sharechannel.h"
+#include "viewer.h"
+#include "x11capture.h"
+
+#include <freerdp/codec/rfx.h>
+#include <freerdp/svc.h>
+#include <winpr/sysinfo.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The head of libfreerdp-shadow2's (2.11) per-viewer encoder, which the
+// library does not publish: the RemoteFX context is what the compression
+// level changes. The first two members are checked before use.
+struct EncoderHead
+{
+    rdpShadowClient *client;
+    rdpShadowServer *server;
+    int width;
+    int height;
+    UINT32 codecs;
+    BYTE **grid;
+    int gridWidth;
+    int gridHeight;
+    BYTE *gridBuffer;
+    int maxTileWidth;
+    int maxTileHeight;
+    wStream *bs;
+    RFX_CONTEXT *rfx;
+};
+
+// The head of the RemoteFX context's private part (2.11): whether tiles are
+// encoded on a thread pool. One full frame on one thread costs about a
+// third less CPU than handing each 64 x 64 tile to the pool; the viewer's
+// own thread encodes instead. The library closes the pool only when the
+// flag is set, so it is set again before the context can be freed.
+struct RfxPrivateHead
+{
+    wLog *log;
+    wObjectPool *tilePool;
+    BOOL useThreads;
+};
+
+// RemoteFX quantisation per compression level (LL3 LH3 HL3 HH3 LH2 HL2 HH2
+// LH1 HL1 HH1); each step up halves the precision of every band. Level 0 is
+// FreeRDP's default.
+const UINT32 Quantisation[EncodingOptions::MaxCompression + 1][10] = {
+    {6, 6, 6, 6, 7, 7, 8, 8, 8, 9},
+    {7, 7, 7, 7, 8, 8, 9, 9, 9, 10},
+    {8, 8, 8, 8, 9, 9, 10, 10, 10, 11},
+    {9, 9, 9, 9, 10, 10, 11, 11, 11, 12},
+};
+
+// Frames a viewer has not acknowledged yet. A viewer that stopped
+// acknowledging (clients may switch it off) or never did is not waited for.
+uint32_t framesInFlight(const Viewer &viewer, UINT64 now)
+{
+    const uint32_t lag = viewer.sentFrame - viewer.ackedFrame;
+    return lag != 0 && now - viewer.lastAckTime > 1000 ? 0 : lag;
+}
+
+} // namespace
+
+SessionServer &SessionServer::instance()
+{
+    static SessionServer server;
+    return server;
+}
+
+void SessionServer::install(rdpShadowServer *server, const LoginCheck *login,
+                            ClipboardBridge *clipboard)
+{
+    m_server = server;
+    m_login = login;
+    m_clipboard = clipboard;
+    rdpShadowSubsystem *subsystem = server->subsystem;
+    m_capture = X11Capture::of(subsystem);
+    subsystem->Authenticate = &SessionServer::authenticate;
+    subsystem->ClientCapabilities = &SessionServer::clientCapabilities;
+    subsystem->ClientConnect = &SessionServer::clientConnect;
+    subsystem->ClientDisconnect = &SessionServer::clientDisconnect;
+    subsystem->SynchronizeEvent = &SessionServer::synchronizeEvent;
+    subsystem->KeyboardEvent = &SessionServer::keyboardEvent;
+    subsystem->UnicodeKeyboardEvent = &SessionServer::unicodeKeyboardEvent;
+    subsystem->MouseEvent = &SessionServer::mouseEvent;
+    subsystem->ExtendedMouseEvent = &SessionServer::extendedMouseEvent;
+    X11Capture::Pacing pacing;
+    pacing.frameInterval = [this] { return frameInterval(); };
+    pacing.mayPublish = [this] { return mayPublish(); };
+    pacing.resized = [this](int width, int height) { resized(width, height); };
+    m_capture->setPacing(pacing);
+}
+
+int SessionServer::authenticate(rdpShadowSubsystem *, rdpShadowClient *client, const char *user,
+                                const char *, const char *password)
+{
+    SessionServer &self = instance();
+    if (self.m_login && self.m_login->accepts(password))
+        return 1;
+    std::fprintf(stderr, "nuvek2_rdp: login of \"%s\" refused\n", user ? user : "");
+    // Tell the client why before the connection closes; without it a
+    // refused login looks like an orderly end of the session.
+    freerdp_set_error_info(client->context.rdp, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
+    freerdp_send_error_info(client->context.rdp);
+    return -1;
+}
+
+BOOL SessionServer::clientCapabilities(rdpShadowSubsystem *, rdpShadowClient *client)
+{
+    // Frames go out as surface bits (RemoteFX), where the frame window and
+    // the compression level apply, never through the graphics pipeline.
+    client->context.settings->SupportGraphicsPipeline = FALSE;
+    return TRUE;
+}
+
+BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
+{
+    SessionServer &self = instance();
+    freerdp_peer *peer = client->context.peer;
+    rdpSettings *settings = client->context.settings;
+    auto *viewer = new Viewer;
+    viewer->client = client;
+    viewer->user = settings->Username ? settings->Username : "";
+    std::fprintf(stderr, "nuvek2_rdp: %s connected\n", viewer->user.c_str());
+
+    viewer->activate = peer->Activate;
+    peer->Activate = &SessionServer::onActivate;
+    viewer->receiveChannelData = peer->ReceiveChannelData;
+    peer->ReceiveChannelData = &SessionServer::onReceiveChannelData;
+    viewer->surfaceFrameBits = peer->update->SurfaceFrameBits;
+    peer->update->SurfaceFrameBits = &SessionServer::onSurfaceFrameBits;
+    viewer->frameAcknowledge = peer->update->SurfaceFrameAcknowledge;
+    peer->update->SurfaceFrameAcknowledge = &SessionServer::onFrameAcknowledge;
+
+    viewer->desk.open(client->vcm, OXDESK_CHANNEL_NAME);
+    viewer->cfg.open(client->vcm, OXCFG_CHANNEL_NAME);
+    viewer->share.open(client->vcm, OXSHARE_CHANNEL_NAME);
+    DeskChannel::connected(*viewer);
+    ShareChannel::connected(*viewer);
+    {
+        std::lock_guard<std::mutex> lock(self.m_lock);
+        viewer->cfg.send(CfgChannel::optionsUpdated(self.m_options.toJson()));
+        self.m_viewers[client] = viewer;
+    }
+    if (self.m_clipboard)
+        self.m_clipboard->attach(*viewer);
+    return TRUE;
+}
+
+void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *client)
+{
+    SessionServer &self = instance();
+    Viewer *viewer = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(self.m_lock);
+        auto found = self.m_viewers.find(client);
+        if (found == self.m_viewers.end())
+            return;
+        viewer = found->second;
+        self.m_viewers.erase(found);
+    }
+    std::fprintf(stderr, "nuvek2_rdp: %s disconnected after %llu frames of %llu bytes on average\n",
+                 viewer->user.c_str(), static_cast<unsigned long long>(viewer->frames),
+                 static_cast<unsigned long long>(viewer->frames ? viewer->frameBytes / viewer->frames : 0));
+    if (self.m_clipboard)
+        self.m_clipboard->detach(*viewer);
+    self.restoreEncoderThreads(*viewer);
+    viewer->desk.close();
+    viewer->cfg.close();
+    viewer->share.close();
+    freerdp_peer *peer = client->context.peer;
+    peer->Activate = viewer->activate;
+    peer->ReceiveChannelData = viewer->receiveChannelData;
+    peer->update->SurfaceFrameBits = viewer->surfaceFrameBits;
+    peer->update->SurfaceFrameAcknowledge = viewer->frameAcknowledge;
+    delete viewer;
+    // A full frame window may have been waiting for this viewer.
+    self.m_capture->wake();
+}
+
+Viewer *SessionServer::viewer(rdpShadowClient *client)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto found = m_viewers.find(client);
+    return found == m_viewers.end() ? nullptr : found->second;
+}
+
+BOOL SessionServer::synchronizeEvent(rdpShadowSubsystem *, rdpShadowClient *, UINT32)
+{
+    return TRUE;
+}
+
+BOOL SessionServer::keyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
+                                  UINT16 code)
+{
+    if (client->mayInteract)
+        instance().m_capture->keyboard(flags, code);
+    return TRUE;
+}
+
+BOOL SessionServer::unicodeKeyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client,
+                                         UINT16 flags, UINT16 code)
+{
+    if (client->mayInteract)
+        instance().m_capture->unicodeKeyboard(flags, code);
+    return TRUE;
+}
+
+BOOL SessionServer::mouseEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
+                               UINT16 x, UINT16 y)
+{
+    if (client->mayInteract)
+        instance().m_capture->mouse(flags, x, y);
+    return TRUE;
+}
+
+BOOL SessionServer::extendedMouseEvent(rdpShadowSubsystem *, rdpShadowClient *client,
+                                       UINT16 flags, UINT16 x, UINT16 y)
+{
+    if (client->mayInteract)
+        instance().m_capture->extendedMouse(flags, x, y);
+    return TRUE;
+}
+
+BOOL SessionServer::onActivate(freerdp_peer *peer)
+{
+    SessionServer &self = instance();
+    Viewer *viewer = self.viewer(reinterpret_cast<rdpShadowClient *>(peer->context));
+    if (!viewer)
+        return FALSE;
+    // The library resets the viewer's encoder: new codec contexts, frame
+    // ids from zero.
+    self.restoreEncoderThreads(*viewer); // the library may free the context now
+    const BOOL result = viewer->activate(peer);
+    viewer->sentFrame = 0;
+    viewer->ackedFrame = 0;
+    viewer->lastAckTime = GetTickCount64();
+    viewer->appliedCompression = -1;
+    self.applyCompression(*viewer);
+    self.m_capture->sendCursor(viewer->client);
+    return result;
+}
+
+BOOL SessionServer::onReceiveChannelData(freerdp_peer *peer, UINT16 channelId, const BYTE *data,
+                                         size_t size, UINT32 flags, size_t totalSize)
+{
+    SessionServer &self = instance();
+    Viewer *viewer = self.viewer(reinterpret_cast<rdpShadowClient *>(peer->context));
+    if (!viewer)
+        return FALSE;
+    const BOOL result = viewer->receiveChannelData(peer, channelId, data, size, flags, totalSize);
+    if (flags & CHANNEL_FLAG_LAST)
+        self.pumpChannels(*viewer);
+    return result;
+}
+
+void SessionServer::pumpChannels(Viewer &viewer)
+{
+    OxPduReader reader;
+    for (const OxBytes &message : viewer.desk.takeReceived())
+        if (reader.open(message))
+            DeskChannel::received(*this, viewer, reader);
+    for (const OxBytes &message : viewer.cfg.takeReceived())
+        if (reader.open(message))
+            CfgChannel::received(*this, viewer, reader);
+    for (const OxBytes &message : viewer.share.takeReceived())
+        if (reader.open(message))
+            ShareChannel::received(viewer, reader);
+}
+
+BOOL SessionServer::onSurfaceFrameBits(rdpContext *context, const SURFACE_BITS_COMMAND *cmd,
+                                       BOOL first, BOOL last, UINT32 frameId)
+{
+    SessionServer &self = instance();
+    Viewer *viewer = self.viewer(reinterpret_cast<rdpShadowClient *>(context));
+    if (!viewer)
+        return FALSE;
+    const BOOL result = viewer->surfaceFrameBits(context, cmd, first, last, frameId);
+    viewer->frameBytes += cmd->bmp.bitmapDataLength;
+    if (last) {
+        ++viewer->frames;
+        viewer->sentFrame = frameId;
+        // The frame is written: the encoder is free until the next one.
+        self.applyCompression(*viewer);
+    }
+    return result;
+}
+
+BOOL SessionServer::onFrameAcknowledge(rdpContext *context, UINT32 frameId)
+{
+    SessionServer &self = instance();
+    Viewer *viewer = self.viewer(reinterpret_cast<rdpShadowClient *>(context));
+    if (!viewer)
+        return FALSE;
+    const BOOL result = viewer->frameAcknowledge(context, frameId);
+    viewer->ackedFrame = frameId;
+    viewer->lastAckTime = GetTickCount64();
+    self.m_capture->wake();
+    return result;
+}
+
+RFX_CONTEXT *SessionServer::remoteFx(Viewer &viewer)
+{
+    auto *encoder = reinterpret_cast<EncoderHead *>(viewer.client->encoder);
+    if (!encoder || encoder->client != viewer.client || encoder->server != m_server
+        || !(encoder->codecs & FREERDP_CODEC_REMOTEFX))
+        return nullptr;
+    return encoder->rfx;
+}
+
+void SessionServer::restoreEncoderThreads(Viewer &viewer)
+{
+    RFX_CONTEXT *rfx = remoteFx(viewer);
+    if (rfx && rfx == viewer.singleThreaded && rfx->priv)
+        reinterpret_cast<RfxPrivateHead *>(rfx->priv)->useThreads = TRUE;
+    viewer.singleThreaded = nullptr;
+}
+
+void SessionServer::applyCompression(Viewer &viewer)
+{
+    RFX_CONTEXT *rfx = remoteFx(viewer);
+    const int level = m_compression;
+    if (!rfx)
+        return;
+    if (rfx != viewer.singleThreaded && rfx->priv) {
+        reinterpret_cast<RfxPrivateHead *>(rfx->priv)->useThreads = FALSE;
+        viewer.singleThreaded = rfx;
+    }
+    if (rfx->numQuant == 1 && rfx->quants && level == viewer.appliedCompression
+        && std::equal(rfx->quants, rfx->quants + 10, Quantisation[level]))
+        return;
+    if (rfx->numQuant != 1 || !rfx->quants) {
+        // The context owns this array and frees it with free().
+        auto *quants = static_cast<UINT32 *>(calloc(10, sizeof(UINT32)));
+        if (!quants)
+            return;
+        free(rfx->quants);
+        rfx->quants = quants;
+        rfx->numQuant = 1;
+    }
+    std::memcpy(rfx->quants, Quantisation[level], sizeof Quantisation[level]);
+    rfx->quantIdxY = rfx->quantIdxCb = rfx->quantIdxCr = 0;
+    viewer.appliedCompression = level;
+}
+
+bool SessionServer::setOptions(const std::string &json, std::string &error)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_options.apply(json, error))
+        return false;
+    m_compression = m_options.compression;
+    std::fprintf(stderr, "nuvek2_rdp: options now %s\n", m_options.toJson().c_str());
+    const OxBytes notice = CfgChannel::optionsUpdated(m_options.toJson());
+    for (auto &entry : m_viewers)
+        entry.second->cfg.send(notice);
+    m_capture->wake();
+    return true;
+}
+
+unsigned SessionServer::frameInterval()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_options.adaptive)
+        return 1000u / static_cast<unsigned>(m_options.fps);
+    // Fewer frames while the viewers lag behind with their acknowledgements.
+    const UINT64 now = GetTickCount64();
+    uint32_t lag = 0;
+    for (auto &entry : m_viewers)
+        lag = std::max(lag, framesInFlight(*entry.second, now));
+    return (1000u / EncodingOptions::MaxFps) * (1u + std::min<uint32_t>(lag, 15));
+}
+
+bool SessionServer::mayPublish()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const uint32_t window = static_cast<uint32_t>(m_options.frameWindow);
+    if (window == 0)
+        return true;
+    const UINT64 now = GetTickCount64();
+    for (auto &entry : m_viewers)
+        if (framesInFlight(*entry.second, now) >= window)
+            return false;
+    return true;
+}
+
+void SessionServer::resized(int width, int height)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const OxBytes notice = DeskChannel::resized(width, height);
+    for (auto &entry : m_viewers)
+        entry.second->desk.send(notice);
+}
+
+void SessionServer::dropViewers()
+{
+    const int count = shadow_client_boardcast_quit(m_server, 0);
+    std::fprintf(stderr, "nuvek2_rdp: dropping %d viewer(s)\n", count);
+}

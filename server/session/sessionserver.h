@@ -1,0 +1,90 @@
+#ifndef NUVEK_RDP_SESSIONSERVER_H
+#define NUVEK_RDP_SESSIONSERVER_H
+
+#include "encodingoptions.h"
+
+#include <freerdp/codec/rfx.h>
+#include <freerdp/server/shadow.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+
+class ClipboardBridge;
+class LoginCheck;
+class X11Capture;
+struct Viewer;
+
+// Everything of the session that is not the shadow server's own: the login
+// check, the viewers with their channels and clipboard, and the encoding
+// options that pace and compress the frames.
+//
+// It takes the shadow server's subsystem hooks (login, connect, disconnect,
+// input) and, per viewer, wraps a few of FreeRDP's peer handlers that run on
+// the viewer's thread: activation, received channel data, frame bits and
+// frame acknowledgements. Those are the moments the viewer's thread is not
+// encoding, so the encoder is adjusted there.
+class SessionServer
+{
+public:
+    static SessionServer &instance();
+
+    void install(rdpShadowServer *server, const LoginCheck *login, ClipboardBridge *clipboard);
+
+    X11Capture *capture() const { return m_capture; }
+
+    // A viewer's change request; every viewer hears the new options.
+    bool setOptions(const std::string &json, std::string &error);
+
+    // Disconnects every viewer; the server keeps listening.
+    void dropViewers();
+
+private:
+    SessionServer() = default;
+
+    static int authenticate(rdpShadowSubsystem *, rdpShadowClient *, const char *user,
+                            const char *domain, const char *password);
+    static BOOL clientCapabilities(rdpShadowSubsystem *, rdpShadowClient *client);
+    static BOOL clientConnect(rdpShadowSubsystem *, rdpShadowClient *client);
+    static void clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *client);
+    static BOOL synchronizeEvent(rdpShadowSubsystem *, rdpShadowClient *, UINT32);
+    static BOOL keyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
+                              UINT16 code);
+    static BOOL unicodeKeyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
+                                     UINT16 code);
+    static BOOL mouseEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags, UINT16 x,
+                           UINT16 y);
+    static BOOL extendedMouseEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
+                                   UINT16 x, UINT16 y);
+
+    static BOOL onActivate(freerdp_peer *peer);
+    static BOOL onReceiveChannelData(freerdp_peer *peer, UINT16 channelId, const BYTE *data,
+                                     size_t size, UINT32 flags, size_t totalSize);
+    static BOOL onSurfaceFrameBits(rdpContext *context, const SURFACE_BITS_COMMAND *cmd,
+                                   BOOL first, BOOL last, UINT32 frameId);
+    static BOOL onFrameAcknowledge(rdpContext *context, UINT32 frameId);
+
+    Viewer *viewer(rdpShadowClient *client);
+    void pumpChannels(Viewer &viewer);
+    // The viewer's RemoteFX encoder, when it has one (viewer thread only).
+    RFX_CONTEXT *remoteFx(Viewer &viewer);
+    // Encoder settings: the compression level, one thread per frame.
+    void applyCompression(Viewer &viewer);
+    void restoreEncoderThreads(Viewer &viewer);
+    unsigned frameInterval();
+    bool mayPublish();
+    void resized(int width, int height);
+
+    rdpShadowServer *m_server = nullptr;
+    X11Capture *m_capture = nullptr;
+    const LoginCheck *m_login = nullptr;
+    ClipboardBridge *m_clipboard = nullptr;
+
+    std::mutex m_lock; // guards m_viewers and m_options
+    std::map<rdpShadowClient *, Viewer *> m_viewers;
+    EncodingOptions m_options;
+    std::atomic<int> m_compression{0};
+};
+
+#endif // NUVEK_RDP_SESSIONSERVER_H

@@ -1,0 +1,48 @@
+#ifndef NUVEK_RDP_VIEWER_H
+#define NUVEK_RDP_VIEWER_H
+
+#include "channelport.h"
+
+#include <freerdp/codec/rfx.h>
+#include <freerdp/peer.h>
+#include <freerdp/server/cliprdr.h>
+#include <freerdp/server/shadow.h>
+#include <freerdp/update.h>
+
+#include <atomic>
+#include <string>
+
+// What the session keeps for one connected viewer. Made and freed on the
+// viewer's own thread; its channel ports are written from other threads
+// only while it is listed with the session server.
+struct Viewer
+{
+    rdpShadowClient *client = nullptr;
+    std::string user;
+
+    ChannelPort desk;
+    ChannelPort cfg;
+    ChannelPort share;
+    CliprdrServerContext *clipboard = nullptr;
+
+    // FreeRDP's handlers that ours wrap.
+    psPeerActivate activate = nullptr;
+    psPeerReceiveChannelData receiveChannelData = nullptr;
+    pSurfaceFrameBits surfaceFrameBits = nullptr;
+    pSurfaceFrameAcknowledge frameAcknowledge = nullptr;
+
+    // Frames sent and acknowledged (frame ids of this connection).
+    std::atomic<uint32_t> sentFrame{0};
+    std::atomic<uint32_t> ackedFrame{0};
+    // When the last acknowledgement came (or the viewer activated), in ms.
+    std::atomic<uint64_t> lastAckTime{0};
+    // Compression level the viewer's encoder is set to (viewer thread only).
+    int appliedCompression = -1;
+    // The RemoteFX context switched to encoding on the viewer's thread.
+    RFX_CONTEXT *singleThreaded = nullptr;
+    // Frames and their encoded bytes sent so far (viewer thread only).
+    uint64_t frames = 0;
+    uint64_t frameBytes = 0;
+};
+
+#endif // NUVEK_RDP_VIEWER_H
