@@ -20,7 +20,7 @@ public:
     FakePlink &operator=(const FakePlink &) = delete;
 
     bool isValid() const { return m_valid; }
-    // What the next run does.
+    // What the next run does; an exit code of -1 makes it crash.
     void setRun(const QByteArray &standardError, int exitCode, const QByteArray &standardOutput = QByteArray(),
                 int lingerSeconds = 0);
 
