@@ -56,11 +56,6 @@ SshdFixture::~SshdFixture()
 
 bool SshdFixture::isAvailable(QString *why)
 {
-    return prepare(why);
-}
-
-bool SshdFixture::prepare(QString *why)
-{
     if (m_prepared)
         return true;
     QString error;
@@ -86,20 +81,15 @@ bool SshdFixture::prepare(QString *why)
     return m_prepared;
 }
 
-void SshdFixture::setPublicKeyAuthentication(bool on)
-{
-    m_pubkeyAuth = on;
-}
-
 QString SshdFixture::addProgram(const QString &name, const QByteArray &content)
 {
     const QString path = binPath() + '/' + name;
-    return prepare(nullptr) && writeFile(path, content, true) ? path : QString();
+    return isAvailable(nullptr) && writeFile(path, content, true) ? path : QString();
 }
 
 bool SshdFixture::installClientKey()
 {
-    if (!prepare(nullptr))
+    if (!isAvailable(nullptr))
         return false;
     if (!QFile::exists(file("client_key"))
         && !run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", file("client_key")}, nullptr))
@@ -123,7 +113,7 @@ bool SshdFixture::start(QString *error)
 {
     if (isRunning())
         return true;
-    if (!prepare(error))
+    if (!isAvailable(error))
         return false;
     // A port found free may be taken by the time sshd binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -165,11 +155,6 @@ bool SshdFixture::start(QString *error)
         }
     }
     return false;
-}
-
-bool SshdFixture::isRunning() const
-{
-    return m_sshd && m_sshd->state() == QProcess::Running;
 }
 
 void SshdFixture::stop()

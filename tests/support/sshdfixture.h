@@ -2,12 +2,11 @@
 
 #include <QList>
 #include <QPair>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
-
-class QProcess;
 
 // A private OpenSSH server on 127.0.0.1 and a free port, for tests. Its host key, config,
 // log, the authorized keys, a client key pair, a known_hosts file that trusts the host key
@@ -30,7 +29,7 @@ public:
     SshdFixture &operator=(const SshdFixture &) = delete;
 
     bool isAvailable(QString *why = nullptr);
-    void setPublicKeyAuthentication(bool on); // before start(); default on
+    void setPublicKeyAuthentication(bool on) { m_pubkeyAuth = on; } // before start(); default on
     // An executable `name` (the whole file, with its #! line) in the bin folder.
     QString addProgram(const QString &name, const QByteArray &content);
     // Generates the client key (once) and authorizes it; removeClientKey() withdraws it.
@@ -39,7 +38,7 @@ public:
 
     bool start(QString *error = nullptr);
     void stop();
-    bool isRunning() const;
+    bool isRunning() const { return m_sshd && m_sshd->state() == QProcess::Running; }
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
@@ -55,7 +54,6 @@ public:
     static quint16 freePort();
 
 private:
-    bool prepare(QString *why);
     QString file(const char *name) const { return m_dir->filePath(QLatin1String(name)); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
