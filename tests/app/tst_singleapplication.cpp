@@ -85,24 +85,6 @@ private slots:
         seen.clear();
     }
 
-    void copiesStartedAtOnceElectOnePrimary()
-    {
-        QList<QProcess *> copies;
-        for (int i = 0; i < 4; ++i)
-            copies << child("race test");
-        for (QProcess *copy : copies)
-            QVERIFY(QTest::qWaitFor([&] { return output(copy).size() >= 1; }, 10000));
-        QList<QProcess *> primaries;
-        for (QProcess *copy : copies) {
-            if (output(copy).first() == "primary")
-                primaries << copy;
-            else
-                QVERIFY(QTest::qWaitFor([&] { return output(copy) == QStringList({"secondary", "sent:1"}); }, 5000));
-        }
-        QCOMPARE(primaries.size(), 1);
-        QVERIFY(waitForLine(primaries.first(), "received:RAISE", 3));
-    }
-
     // The client raises a running copy and leaves; a crashed copy's leftovers do not stop the
     // next client from becoming the first copy itself.
     void clientSendsRaiseToRunningCopy()

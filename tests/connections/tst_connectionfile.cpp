@@ -102,10 +102,8 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("expected"); // empty: skipped as broken
         const QByteArray head = "<SshConnection><Uid>" + LabUid.toString().toUtf8() + "</Uid><Name>N</Name>";
-        QTest::newRow("Fips TRUE") << head + "<Fips>TRUE</Fips></SshConnection>" << "N||22|||fips";
         QTest::newRow("Port text") << head + "<Port>ssh</Port></SshConnection>" << "";
         QTest::newRow("missing Name") << "<SshConnection><Uid>" + LabUid.toString().toUtf8() + "</Uid></SshConnection>" << "";
-        QTest::newRow("unparsable uid") << QByteArray("<SshConnection><Uid>lab</Uid><Name>n</Name></SshConnection>") << "";
     }
 
     void reading()

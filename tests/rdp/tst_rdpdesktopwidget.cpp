@@ -1,5 +1,4 @@
 #include "rdp/rdpdesktopwidget.h"
-#include "rdp/rdpkeyboard.h"
 #include "rdp/rdppointer.h"
 #include "windows/rdpmainwidget.h"
 
@@ -15,15 +14,9 @@ class TestRdpDesktopWidget : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void mouseMovesAreCoalesced();
     void pointerShapesBecomeCursors();
 };
-
-void TestRdpDesktopWidget::initTestCase()
-{
-    initRdpKeyboard(0x409);
-}
 
 // One move per pass of the event loop; the timer then sends where the last event put the
 // pointer, whatever the real cursor does meanwhile.

@@ -92,30 +92,6 @@ private slots:
         QVERIFY(visibleErrorBoxes().isEmpty());
     }
 
-    // What a "Nuvek.connect" reply yields, whatever its members hold.
-    void connectReply_data()
-    {
-        QTest::addColumn<QJsonObject>("result");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<bool>("rootless");
-        QTest::newRow("complete") << QJsonObject{{"port", 3390}, {"password", "pw"}, {"windowMode", "rootless"}} << 3390
-                                  << "pw" << true;
-        QTest::newRow("port wraps") << QJsonObject{{"port", 65536 + 3390}} << 3390 << "" << false;
-        QTest::newRow("port as string") << QJsonObject{{"port", "3390"}, {"password", 5}} << 0 << "" << false;
-        QTest::newRow("port out of range") << QJsonObject{{"port", 1e12}} << 0 << "" << false;
-        QTest::newRow("desktop") << QJsonObject{{"port", 3391}, {"windowMode", "desktop"}} << 3391 << "" << false;
-    }
-
-    void connectReply()
-    {
-        QFETCH(QJsonObject, result);
-        const ConnectReply reply = ConnectReply::fromResult(result);
-        QTEST(int(reply.port), "port");
-        QTEST(reply.password, "password");
-        QTEST(reply.isRootless(), "rootless");
-    }
-
     // A start that failed with a log: the box waits for the log and shows it as details.
     void startFailureFetchesLog_data()
     {

@@ -11,7 +11,7 @@
 #include "sessions/sessionmodel.h"
 #include "sessions/startsessiondialog.h"
 #include "sessions/windowmodewidget.h"
-#include "support/serversessions.h"
+#include "link/netstring.h"
 #include "support/sshdfixture.h"
 #include "support/testsupport.h"
 #include "windows/rdpmainwidget.h"
@@ -147,10 +147,17 @@ void TestSessionsFlow::cleanupTestCase()
         widget->close();
     // Every link and helper the client started has ended.
     QTRY_COMPARE_WITH_TIMEOUT(processes("plink") + processes("askpass"), 0, 10000);
-    if (sshd && sshd->isRunning()) {
-        const QStringList ids = terminateServerSessions(*sshd, serverDataPath() + "/sessions");
-        if (!ids.isEmpty())
-            qWarning("terminated sessions left over: %s", qPrintable(ids.join(' ')));
+    // Sessions a failed test left behind end by the server program's own hand.
+    const QStringList ids = QDir(serverDataPath() + "/sessions").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (sshd && sshd->isRunning() && !ids.isEmpty()) {
+        QProcess sci;
+        sci.start("runuser", {"-u", sshd->user(), "--", sshd->binPath() + "/nuvek2_sci"});
+        for (const QString &id : ids)
+            sci.write(encodeNetString(QString::fromUtf8(QJsonDocument(QJsonObject{
+                {"jsonrpc", "2.0"}, {"id", id}, {"method", "Nuvek.terminate"}, {"params", QJsonObject{{"id", id}}}}).toJson())));
+        sci.closeWriteChannel();
+        sci.waitForFinished(30000);
+        qWarning("terminated sessions left over: %s", qPrintable(ids.join(' ')));
     }
     qDeleteAll(visibleErrorBoxes());
     sshd.reset();
@@ -173,8 +180,11 @@ void TestSessionsFlow::activate(const Connection &profile)
 
 SessionListWidget *TestSessionsFlow::sessionsWindow(const Connection &profile) const
 {
-    return qobject_cast<SessionListWidget *>(
-        topLevelWindow(ConnectionListWidget::windowKey(profile.uid(), "SessionListWidget")));
+    for (SessionListWidget *window : topLevelWindows<SessionListWidget>()) {
+        if (window->objectName() == ConnectionListWidget::windowKey(profile.uid(), "SessionListWidget"))
+            return window;
+    }
+    return nullptr;
 }
 
 SessionModel *TestSessionsFlow::model(SessionListWidget *window)

@@ -57,15 +57,6 @@ QString visibleErrorBoxTexts()
     return texts.join(QLatin1String("\n----\n"));
 }
 
-QWidget *topLevelWindow(const QString &objectName)
-{
-    for (QWidget *widget : topLevelWindows<QWidget>()) {
-        if (widget->objectName() == objectName)
-            return widget;
-    }
-    return nullptr;
-}
-
 QRgb widgetPixel(QWidget *widget, int x, int y)
 {
     return widget->grab(QRect(x, y, 1, 1)).toImage().pixel(0, 0) | 0xFF000000u;

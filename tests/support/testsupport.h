@@ -42,9 +42,6 @@ QList<T *> topLevelWindows()
     return found;
 }
 
-// The top-level window with that object name, or null.
-QWidget *topLevelWindow(const QString &objectName);
-
 // A widget's pixel as it paints it; colours compared with the tolerance of a lossy codec.
 QRgb widgetPixel(QWidget *widget, int x, int y);
 bool nearColour(QRgb a, QRgb b, int tolerance = 8);
