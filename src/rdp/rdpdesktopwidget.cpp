@@ -168,9 +168,10 @@ void RdpDesktopWidget::sendMouseEvent(quint16 flags, const QPoint &p)
 void RdpDesktopWidget::mouseMoveEvent(QMouseEvent *event)
 {
     event->accept();
+    const QPoint p = toRemotePoint(context, event->pos());
+    pendingMousePosition = p;
     if (mouseTimer->isActive())
         return;
-    const QPoint p = toRemotePoint(context, event->pos());
     lastMousePosition = p;
     mouseTimer->start(0);
     sendMouseEvent(RdpPointerMove, p);
@@ -178,7 +179,9 @@ void RdpDesktopWidget::mouseMoveEvent(QMouseEvent *event)
 
 void RdpDesktopWidget::sendMousePosition()
 {
-    const QPoint p = toRemotePoint(context, mapFromGlobal(QCursor::pos()));
+    // The last position an event brought, not the real cursor's: events may be synthetic,
+    // and the cursor may be elsewhere by now.
+    const QPoint p = pendingMousePosition;
     if (p == lastMousePosition)
         return;
     lastMousePosition = p;
@@ -192,7 +195,7 @@ void RdpDesktopWidget::mousePressEvent(QMouseEvent *event)
     quint16 flags = RdpPointerDown | rdpMouseButtonFlags(event->button());
     if (p != lastMousePosition)
         flags |= RdpPointerMove;
-    lastMousePosition = p;
+    lastMousePosition = pendingMousePosition = p;
     mouseTimer->start(0);
     sendMouseEvent(flags, p);
 }
@@ -204,7 +207,7 @@ void RdpDesktopWidget::mouseReleaseEvent(QMouseEvent *event)
     quint16 flags = rdpMouseButtonFlags(event->button());
     if (p != lastMousePosition)
         flags |= RdpPointerMove;
-    lastMousePosition = p;
+    lastMousePosition = pendingMousePosition = p;
     mouseTimer->start(0);
     sendMouseEvent(flags, p);
 }

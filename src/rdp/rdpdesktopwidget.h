@@ -69,6 +69,7 @@ private:
     RdpContext *context;
     QTimer *mouseTimer;
     QPoint lastMousePosition;
+    QPoint pendingMousePosition;
     double overlayOpacity = 0.7;
     QPixmap cursorImage;
     double clickRadius = 0.0;

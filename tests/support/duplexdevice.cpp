@@ -18,12 +18,6 @@ qint64 DuplexDevice::bytesAvailable() const
     return m_incoming.size() + QIODevice::bytesAvailable();
 }
 
-void DuplexDevice::close()
-{
-    ++m_closeCount;
-    QIODevice::close();
-}
-
 void DuplexDevice::feed(const QByteArray &bytes)
 {
     if (!isOpen())

@@ -17,15 +17,12 @@ public:
 
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
-    void close() override;
 
     // Appends bytes for the reader and emits readyRead (only while open).
     void feed(const QByteArray &bytes);
 
     QByteArray written() const { return m_written; }
     QByteArray takeWritten();
-
-    int closeCount() const { return m_closeCount; }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -34,7 +31,6 @@ protected:
 private:
     QByteArray m_incoming;
     QByteArray m_written;
-    int m_closeCount = 0;
 };
 
 // Plays the server's command program on a DuplexDevice: decodes the requests the

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 // A stand-in for the SSH client program: a script named "plink" in a temporary
@@ -20,12 +19,9 @@ public:
     FakePlink &operator=(const FakePlink &) = delete;
 
     bool isValid() const { return m_valid; }
-    // What the next run does.
+    // What the next run does; an exit code of -1 makes it crash.
     void setRun(const QByteArray &standardError, int exitCode, const QByteArray &standardOutput = QByteArray(),
                 int lingerSeconds = 0);
-
-    // The arguments of the last run, one per line (so none may hold a line end).
-    QStringList lastArguments() const;
 
 private:
     QTemporaryDir m_dir;

@@ -5,7 +5,6 @@
 
 #include <QImage>
 #include <QList>
-#include <QString>
 #include <QVector>
 
 #include <freerdp/gdi/gdi.h>
@@ -28,20 +27,6 @@ struct SentInput
 
 inline SentInput keyInput(quint32 flags, quint16 code) { return {SentInput::Keyboard, flags, code, 0}; }
 inline SentInput mouseInput(quint32 flags, quint16 x, quint16 y) { return {SentInput::Mouse, flags, x, y}; }
-inline SentInput syncInput(quint32 flags) { return {SentInput::Synchronize, flags, 0, 0}; }
-
-// Shown by failing comparisons (found by argument-dependent lookup).
-inline char *toString(const SentInput &i)
-{
-    static const char *const kinds[] = {"key", "mouse", "sync"};
-    return qstrdup(QStringLiteral("%1(0x%2, %3, %4)")
-                       .arg(QLatin1String(kinds[i.kind]))
-                       .arg(i.flags, 0, 16)
-                       .arg(i.a)
-                       .arg(i.b)
-                       .toLatin1()
-                       .constData());
-}
 
 // Records input events into a list the test keeps.
 class RecordingInputSender : public RdpInputSender
@@ -53,7 +38,7 @@ public:
     {
         log->append(mouseInput(flags, x, y));
     }
-    void sendSynchronizeEvent(quint32 flags) override { log->append(syncInput(flags)); }
+    void sendSynchronizeEvent(quint32 flags) override { log->append({SentInput::Synchronize, flags, 0, 0}); }
 
 private:
     QList<SentInput> *log;

@@ -6,29 +6,20 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// FreeRDP's shadow server on 127.0.0.1 for tests, serving a private Xvfb display.
+// FreeRDP's shadow server on 127.0.0.1 and a free port, serving a private Xvfb display, with
+// standard RDP security and without authentication. stop() or the destructor ends both.
 //
-// start() picks a free display (Xvfb -displayfd) and a free port, starts the shadow server
-// with standard RDP security and without authentication (-auth), and waits until it
-// listens. The server's certificate goes to a temporary HOME. stop() or the destructor ends
-// both processes and removes the folder. Start fixtures one after another: Xvfb servers
-// starting at the same instant race for their sockets.
-//
-//     ShadowServerFixture server;
 //     if (!ShadowServerFixture::isAvailable()) QSKIP("...");
-//     QString why;
 //     QVERIFY2(server.start(QSize(1024, 768), &why), qPrintable(why));
-//     ... connect to 127.0.0.1:server.port() ...
 class ShadowServerFixture
 {
 public:
     ShadowServerFixture() = default;
-    ~ShadowServerFixture();
+    ~ShadowServerFixture() { stop(); }
     ShadowServerFixture(const ShadowServerFixture &) = delete;
     ShadowServerFixture &operator=(const ShadowServerFixture &) = delete;
 
     static bool isAvailable();
-
     bool start(const QSize &screen, QString *error);
     void stop();
     // Ends the shadow server only (the display stays): a server that goes away.
@@ -36,15 +27,10 @@ public:
 
     quint16 port() const { return m_port; }
     QByteArray display() const { return m_display; }
-
-    // A port on 127.0.0.1 that was free a moment ago.
     static quint16 freePort();
 
 private:
-    bool startShadow(QString *error);
-    static void stopProcess(QProcess &process);
-
-    QTemporaryDir home;
+    QTemporaryDir home; // the server's certificate goes here
     QProcess xvfb;
     QProcess shadow;
     QByteArray m_display;

@@ -1,15 +1,14 @@
 #include "support/sshdfixture.h"
 
+#include "support/testsupport.h"
+
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 #include <pwd.h>
@@ -18,366 +17,152 @@
 
 namespace {
 
-const char *const SshdProgram = "/usr/sbin/sshd";
-
-bool run(const QString &program, const QStringList &args, QString *error,
-         const QByteArray &input = QByteArray())
+bool run(const QString &program, const QStringList &args, QString *error, const QByteArray &input = {})
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    if (!p.waitForStarted(5000)) {
-        if (error)
-            *error = QStringLiteral("%1 failed to start").arg(program);
-        return false;
-    }
-    if (!input.isEmpty())
-        p.write(input);
+    p.write(input);
     p.closeWriteChannel();
-    p.waitForFinished(30000);
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (error)
-            *error = QStringLiteral("%1 %2 failed: %3")
-                         .arg(program, args.join(' '), QString::fromLocal8Bit(p.readAll()));
-        return false;
-    }
-    return true;
+    if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("%1 %2 failed: %3").arg(program, args.join(' '), QString::fromLocal8Bit(p.readAll()));
+    return false;
 }
 
-bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions perms)
+bool writeFile(const QString &path, const QByteArray &content, bool executable = false)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const bool ok = f.write(content) == content.size();
-    f.close();
-    return ok && f.setPermissions(perms);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size()
+        && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther
+                            | (executable ? QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther : QFile::Permissions()));
 }
 
-const QFile::Permissions ReadableByAll = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                         | QFile::ReadOther;
-const QFile::Permissions ExecutableByAll = ReadableByAll | QFile::ExeOwner | QFile::ExeGroup
-                                           | QFile::ExeOther;
-
-// Child processes of `parent` (sshd's per-connection processes).
-int childCount(qint64 parent)
+QByteArray readFile(const QString &path)
 {
-    int count = 0;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool isPid = false;
-        entry.toLongLong(&isPid);
-        if (!isPid)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        // "pid (name) state ppid ...": the name may hold blanks, so start after ')'.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1).toLongLong() == parent)
-            ++count;
-    }
-    return count;
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
 
-SshdFixture::SshdFixture(const QString &user)
-    : m_user(user)
-{
-}
+SshdFixture::SshdFixture() = default;
 
 SshdFixture::~SshdFixture()
 {
     stop();
 }
 
-QString SshdFixture::password()
-{
-    return QStringLiteral("Nuvek-test-7q2");
-}
-
 bool SshdFixture::isAvailable(QString *why)
-{
-    return prepare(why);
-}
-
-bool SshdFixture::prepare(QString *why)
 {
     if (m_prepared)
         return true;
-    if (geteuid() != 0) {
-        if (why)
-            *why = QStringLiteral("the sshd fixture needs root (to create the test account)");
-        return false;
-    }
-    if (!QFileInfo(QString::fromLatin1(SshdProgram)).isExecutable()) {
-        if (why)
-            *why = QStringLiteral("sshd is not installed");
-        return false;
-    }
-    if (!ensureAccount(why))
-        return false;
-
-    // sshd's privilege separation wants this folder.
-    ::mkdir("/run/sshd", 0755);
-
-    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/nuvek-sshd-XXXXXX"));
-    if (!m_dir->isValid()) {
-        if (why)
-            *why = QStringLiteral("cannot make a temporary folder");
-        return false;
-    }
-    // The account must reach the bin folder, and sshd's StrictModes wants the
-    // authorized keys' folders owned by root and not writable by others.
-    ::chmod(QFile::encodeName(m_dir->path()).constData(), 0755);
-    QDir(m_dir->path()).mkdir(QStringLiteral("bin"));
-    ::chmod(QFile::encodeName(binPath()).constData(), 0755);
-    writeFile(m_dir->filePath(QStringLiteral("authorized_keys")), QByteArray(), ReadableByAll);
-
     QString error;
-    const QString hostKey = m_dir->filePath(QStringLiteral("ssh_host_rsa_key"));
-    if (!run(QStringLiteral("ssh-keygen"),
-             {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("rsa"), QStringLiteral("-b"),
-              QStringLiteral("2048"), QStringLiteral("-N"), QString(), QStringLiteral("-f"), hostKey},
-             &error)) {
-        if (why)
-            *why = error;
-        return false;
+    if (geteuid() != 0)
+        error = QStringLiteral("the sshd fixture needs root (to create the test account)");
+    else if (!QFileInfo(QStringLiteral("/usr/sbin/sshd")).isExecutable())
+        error = QStringLiteral("sshd is not installed");
+    // Another test may create the account at the same moment: look again after a failure.
+    else if (!getpwnam("nuvektest") && !run("useradd", {"-m", "-s", "/bin/bash", user()}, &error)
+             && !getpwnam("nuvektest")) {
+    } else if (run("chpasswd", {}, &error, (user() + ':' + password() + '\n').toLocal8Bit())) {
+        ::mkdir("/run/sshd", 0755); // for sshd's privilege separation
+        m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/nuvek-sshd-XXXXXX"));
+        // The account must reach the bin folder.
+        ::chmod(QFile::encodeName(tempPath()).constData(), 0755);
+        QDir().mkdir(binPath());
+        ::chmod(QFile::encodeName(binPath()).constData(), 0755);
+        m_prepared = writeFile(file("authorized_keys"), {})
+            && run("ssh-keygen", {"-q", "-t", "rsa", "-b", "2048", "-N", "", "-f", file("ssh_host_rsa_key")}, &error);
     }
-    m_prepared = true;
-    return true;
-}
-
-bool SshdFixture::ensureAccount(QString *why)
-{
-    const QByteArray name = m_user.toLocal8Bit();
-    if (!getpwnam(name.constData())) {
-        QString error;
-        // Another test may be creating it at the same moment; check again on failure.
-        if (!run(QStringLiteral("useradd"),
-                 {QStringLiteral("-m"), QStringLiteral("-s"), QStringLiteral("/bin/bash"), m_user},
-                 &error)
-            && !getpwnam(name.constData())) {
-            if (why)
-                *why = error;
-            return false;
-        }
-    }
-    QString error;
-    if (!run(QStringLiteral("chpasswd"), {}, &error,
-             (m_user + QLatin1Char(':') + password() + QLatin1Char('\n')).toLocal8Bit())) {
-        if (why)
-            *why = error;
-        return false;
-    }
-    return true;
-}
-
-void SshdFixture::setPasswordAuthentication(bool on) { m_passwordAuth = on; }
-void SshdFixture::setPublicKeyAuthentication(bool on) { m_pubkeyAuth = on; }
-void SshdFixture::setMaxAuthTries(int tries) { m_maxAuthTries = tries; }
-void SshdFixture::setForceCommand(const QString &command) { m_forceCommand = command; }
-void SshdFixture::addConfigLine(const QString &line) { m_extraLines << line; }
-
-QString SshdFixture::tempPath() const { return m_dir ? m_dir->path() : QString(); }
-QString SshdFixture::binPath() const { return m_dir ? m_dir->filePath(QStringLiteral("bin")) : QString(); }
-QString SshdFixture::clientKeyPath() const
-{
-    return m_dir ? m_dir->filePath(QStringLiteral("client_key")) : QString();
-}
-QString SshdFixture::knownHostsPath() const
-{
-    // A blank in the name, as in the real data folder ("Ostrane Rodorivezozoru").
-    return m_dir ? m_dir->filePath(QStringLiteral("known hosts")) : QString();
-}
-QString SshdFixture::clientConfigPath() const
-{
-    return m_dir ? m_dir->filePath(QStringLiteral("ssh_config")) : QString();
-}
-
-QString SshdFixture::serverLog() const
-{
-    if (!m_dir)
-        return QString();
-    QFile f(m_dir->filePath(QStringLiteral("sshd.log")));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    if (why && !m_prepared)
+        *why = error;
+    return m_prepared;
 }
 
 QString SshdFixture::addProgram(const QString &name, const QByteArray &content)
 {
-    if (!prepare(nullptr))
-        return QString();
-    const QString path = QDir(binPath()).filePath(name);
-    writeFile(path, content, ExecutableByAll);
-    return path;
+    const QString path = binPath() + '/' + name;
+    return isAvailable(nullptr) && writeFile(path, content, true) ? path : QString();
 }
 
-bool SshdFixture::installClientKey(const QString &passphrase)
+bool SshdFixture::installClientKey()
 {
-    if (!prepare(nullptr))
+    if (!isAvailable(nullptr))
         return false;
-    const QString key = clientKeyPath();
-    if (!QFile::exists(key)) {
-        if (!run(QStringLiteral("ssh-keygen"),
-                 {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
-                  QStringLiteral("-N"), passphrase, QStringLiteral("-C"),
-                  QStringLiteral("nuvek-test"), QStringLiteral("-f"), key},
-                 nullptr))
-            return false;
-    }
-    QFile pub(key + QStringLiteral(".pub"));
-    if (!pub.open(QIODevice::ReadOnly))
+    if (!QFile::exists(file("client_key"))
+        && !run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", file("client_key")}, nullptr))
         return false;
-    m_keyAuthorized = writeFile(m_dir->filePath(QStringLiteral("authorized_keys")), pub.readAll(),
-                                ReadableByAll);
-    return m_keyAuthorized;
+    return writeFile(file("authorized_keys"), readFile(file("client_key.pub")));
 }
 
 void SshdFixture::removeClientKey()
 {
     if (m_dir)
-        writeFile(m_dir->filePath(QStringLiteral("authorized_keys")), QByteArray(), ReadableByAll);
-    m_keyAuthorized = false;
-}
-
-bool SshdFixture::writeConfig(QString *error)
-{
-    const auto yesNo = [](bool on) { return on ? QStringLiteral("yes") : QStringLiteral("no"); };
-    QStringList lines;
-    lines << QStringLiteral("Port %1").arg(m_port)
-          << QStringLiteral("ListenAddress 127.0.0.1")
-          << QStringLiteral("HostKey %1").arg(m_dir->filePath(QStringLiteral("ssh_host_rsa_key")))
-          << QStringLiteral("PidFile %1").arg(m_dir->filePath(QStringLiteral("sshd.pid")))
-          << QStringLiteral("AuthorizedKeysFile %1").arg(m_dir->filePath(QStringLiteral("authorized_keys")))
-          << QStringLiteral("PubkeyAuthentication %1").arg(yesNo(m_pubkeyAuth))
-          << QStringLiteral("PasswordAuthentication %1").arg(yesNo(m_passwordAuth))
-          << QStringLiteral("KbdInteractiveAuthentication no")
-          << QStringLiteral("UsePAM yes")
-          << QStringLiteral("PermitRootLogin no")
-          << QStringLiteral("AllowUsers %1").arg(m_user)
-          << QStringLiteral("AllowTcpForwarding yes")
-          << QStringLiteral("X11Forwarding no")
-          << QStringLiteral("PrintMotd no")
-          // The fixture lives under /tmp, which StrictModes would reject.
-          << QStringLiteral("StrictModes no")
-          << QStringLiteral("MaxAuthTries %1").arg(m_maxAuthTries)
-          << QStringLiteral("MaxStartups 50")
-          << QStringLiteral("LogLevel VERBOSE")
-          << QStringLiteral("SetEnv PATH=%1:/usr/local/bin:/usr/bin:/bin").arg(binPath());
-    if (!m_forceCommand.isEmpty())
-        lines << QStringLiteral("ForceCommand %1").arg(m_forceCommand);
-    lines << m_extraLines;
-    if (!writeFile(m_dir->filePath(QStringLiteral("sshd_config")),
-                   (lines.join('\n') + QLatin1Char('\n')).toLocal8Bit(), ReadableByAll)) {
-        if (error)
-            *error = QStringLiteral("cannot write the sshd config");
-        return false;
-    }
-
-    // The client side: a known_hosts line for this port and a config that uses
-    // only the fixture's key.
-    QFile pub(m_dir->filePath(QStringLiteral("ssh_host_rsa_key.pub")));
-    pub.open(QIODevice::ReadOnly);
-    const QByteArray hostKey = pub.readAll().split(' ').mid(0, 2).join(' ');
-    writeFile(knownHostsPath(), QStringLiteral("[127.0.0.1]:%1 ").arg(m_port).toLatin1() + hostKey + '\n',
-              ReadableByAll);
-    QStringList client;
-    client << QStringLiteral("IdentitiesOnly yes")
-           << QStringLiteral("IdentityAgent none")
-           << QStringLiteral("IdentityFile %1").arg(clientKeyPath())
-           << QStringLiteral("ConnectTimeout 10");
-    writeFile(clientConfigPath(), (client.join('\n') + QLatin1Char('\n')).toLocal8Bit(), ReadableByAll);
-    return true;
+        writeFile(file("authorized_keys"), {});
 }
 
 quint16 SshdFixture::freePort()
 {
     QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return server.serverPort();
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
 }
 
 bool SshdFixture::start(QString *error)
 {
     if (isRunning())
         return true;
-    if (!prepare(error))
+    if (!isAvailable(error))
         return false;
-
     // A port found free may be taken by the time sshd binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_port = freePort();
-        if (!writeConfig(error))
+        const QString yes = m_pubkeyAuth ? "yes" : "no";
+        const QStringList config{"Port " + QString::number(m_port), "ListenAddress 127.0.0.1",
+                                 "HostKey " + file("ssh_host_rsa_key"), "PidFile " + file("sshd.pid"),
+                                 "AuthorizedKeysFile " + file("authorized_keys"), "PubkeyAuthentication " + yes,
+                                 "PasswordAuthentication yes", "KbdInteractiveAuthentication no", "UsePAM yes",
+                                 "AllowUsers " + user(), "AllowTcpForwarding yes", "PrintMotd no",
+                                 "StrictModes no", "MaxStartups 50", "LogLevel VERBOSE",
+                                 "SetEnv PATH=" + binPath() + ":/usr/local/bin:/usr/bin:/bin"};
+        const QByteArray hostKey = readFile(file("ssh_host_rsa_key.pub")).split(' ').mid(0, 2).join(' ');
+        if (!writeFile(file("sshd_config"), config.join('\n').toLocal8Bit() + '\n')
+            || !writeFile(knownHostsPath(), QStringLiteral("[127.0.0.1]:%1 ").arg(m_port).toLatin1() + hostKey + '\n')
+            || !writeFile(file("ssh_config"), "IdentitiesOnly yes\nIdentityAgent none\nConnectTimeout 10\n"
+                                              "IdentityFile " + QFile::encodeName(file("client_key")) + '\n')) {
+            if (error)
+                *error = QStringLiteral("cannot write the configuration");
             return false;
-        const QString log = m_dir->filePath(QStringLiteral("sshd.log"));
+        }
+        const QString log = file("sshd.log");
         QFile::remove(log);
         m_sshd = std::make_unique<QProcess>();
         m_sshd->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // The server dies with the test, even when the test crashes.
-        m_sshd->start(QStringLiteral("setpriv"),
-                      {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), QString::fromLatin1(SshdProgram),
-                       QStringLiteral("-D"), QStringLiteral("-f"),
-                       m_dir->filePath(QStringLiteral("sshd_config")), QStringLiteral("-E"), log});
-        if (!m_sshd->waitForStarted(5000)) {
-            if (error)
-                *error = QStringLiteral("sshd failed to start");
-            m_sshd.reset();
-            return false;
+        m_sshd->start("setpriv", {"--pdeathsig", "TERM", "/usr/sbin/sshd", "-D", "-f", file("sshd_config"), "-E", log});
+        for (int waited = 0; waited < 10000 && m_sshd->state() != QProcess::NotRunning; waited += 20) {
+            if (readFile(log).contains("Server listening on"))
+                return true;
+            QThread::msleep(20);
         }
-        if (waitUntilListening(error))
-            return true;
+        const QByteArray said = readFile(log);
         stop();
-        if (!serverLog().contains(QLatin1String("Address already in use")))
-            return false;
-    }
-    return false;
-}
-
-bool SshdFixture::waitUntilListening(QString *error)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000) {
-        if (m_sshd->state() != QProcess::Running) {
+        if (!said.contains("Address already in use")) {
             if (error)
-                *error = QStringLiteral("sshd ended: %1").arg(serverLog());
+                *error = "sshd did not start: " + QString::fromLocal8Bit(said);
             return false;
         }
-        if (serverLog().contains(QLatin1String("Server listening on")))
-            return true;
-        QThread::msleep(20);
     }
-    if (error)
-        *error = QStringLiteral("sshd did not start listening: %1").arg(serverLog());
     return false;
-}
-
-bool SshdFixture::restart(QString *error)
-{
-    if (m_sshd) {
-        m_sshd->terminate();
-        m_sshd->waitForFinished(5000);
-        m_sshd.reset();
-    }
-    return start(error);
-}
-
-bool SshdFixture::isRunning() const
-{
-    return m_sshd && m_sshd->state() == QProcess::Running;
 }
 
 void SshdFixture::stop()
 {
     if (m_sshd) {
-        // Let the connections that are still closing end while the server can
-        // reap them; orphans may never be reaped where pid 1 does not.
-        QElapsedTimer timer;
-        timer.start();
-        while (childCount(m_sshd->processId()) > 0 && timer.elapsed() < 3000) {
+        // Let the logins that are still closing end while the server can reap them.
+        const QByteArray pid = QByteArray::number(m_sshd->processId());
+        for (int waited = 0; waited < 3000 && !childProcessIds({}, pid).isEmpty(); waited += 20) {
             QCoreApplication::processEvents();
             QThread::msleep(20);
         }
@@ -388,36 +173,17 @@ void SshdFixture::stop()
         }
         m_sshd.reset();
     }
-    restoreEnvironment();
-}
-
-QProcessEnvironment SshdFixture::clientEnvironment(const QProcessEnvironment &base) const
-{
-    QProcessEnvironment env = base;
-    env.insert(QStringLiteral("NUVEK_KNOWN_HOSTS"), knownHostsPath());
-    env.insert(QStringLiteral("NUVEK_SSH_CONFIG"), clientConfigPath());
-    return env;
+    for (const auto &saved : qAsConst(m_savedEnv))
+        saved.second.isNull() ? qunsetenv(saved.first.constData()) : qputenv(saved.first.constData(), saved.second);
+    m_savedEnv.clear();
 }
 
 void SshdFixture::applyClientEnvironment()
 {
-    const QList<QPair<QByteArray, QString>> vars = {{"NUVEK_KNOWN_HOSTS", knownHostsPath()},
-                                                   {"NUVEK_SSH_CONFIG", clientConfigPath()}};
-    for (const auto &var : vars) {
-        if (qEnvironmentVariableIsSet(var.first.constData()))
-            m_savedEnv.append({var.first, qgetenv(var.first.constData())});
-        else
-            m_unsetEnv.append(var.first);
+    for (const auto &var : {qMakePair(QByteArray("NUVEK_KNOWN_HOSTS"), knownHostsPath()),
+                            qMakePair(QByteArray("NUVEK_SSH_CONFIG"), file("ssh_config"))}) {
+        m_savedEnv.append({var.first, qEnvironmentVariableIsSet(var.first.constData()) ? qgetenv(var.first.constData())
+                                                                                       : QByteArray()});
         qputenv(var.first.constData(), QFile::encodeName(var.second));
     }
-}
-
-void SshdFixture::restoreEnvironment()
-{
-    for (const auto &saved : qAsConst(m_savedEnv))
-        qputenv(saved.first.constData(), saved.second);
-    for (const QByteArray &name : qAsConst(m_unsetEnv))
-        qunsetenv(name.constData());
-    m_savedEnv.clear();
-    m_unsetEnv.clear();
 }
