@@ -22,6 +22,7 @@ FakePlink::FakePlink()
     m_valid = writeFile(script,
                         "#!/bin/sh\n"
                         "dir=$(dirname \"$0\")\n"
+                        "printf '%s\\n' \"$@\" > \"$dir/args\"\n"
                         "cat \"$dir/stderr\" >&2\n"
                         "cat \"$dir/stdout\"\n"
                         "[ \"$(cat \"$dir/exitcode\")\" = crash ] && kill -SEGV $$\n"
@@ -54,4 +55,14 @@ void FakePlink::setRun(const QByteArray &standardError, int exitCode, const QByt
         && writeFile(m_dir.filePath(QStringLiteral("stdout")), standardOutput)
         && writeFile(m_dir.filePath(QStringLiteral("linger")), QByteArray::number(lingerSeconds))
         && writeFile(m_dir.filePath(QStringLiteral("exitcode")), exitCode < 0 ? "crash" : QByteArray::number(exitCode));
+}
+
+QStringList FakePlink::lastArguments() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("args")));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    QStringList arguments = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
+    arguments.removeLast(); // after the last line end
+    return arguments;
 }

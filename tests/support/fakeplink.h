@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A stand-in for the SSH client program: a script named "plink" in a temporary
@@ -22,6 +23,8 @@ public:
     // What the next run does; an exit code of -1 makes it crash.
     void setRun(const QByteArray &standardError, int exitCode, const QByteArray &standardOutput = QByteArray(),
                 int lingerSeconds = 0);
+    // The command line of the last run, one argument per entry.
+    QStringList lastArguments() const;
 
 private:
     QTemporaryDir m_dir;
