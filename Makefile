@@ -1,11 +1,12 @@
-# make run: install what is missing, build, start the client.
 # make test: install what is missing, build, run every test through CTest.
-# make demo: install what is missing, build, start the client with a private ssh
-#            server on this computer and the profile "This computer" for it.
+# make run (or make demo): install what is missing, build, start the client with a
+#            private ssh server on this computer and the profile "This computer" for it.
+# make deb: install what is missing, build the programs, make the Debian packages
+#           nuvek and nuvek-server in build/packages.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test demo clean
+.PHONY: all deps build run test demo deb clean
 
 all: build
 
@@ -16,14 +17,17 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	$(BUILD)/bin/nuvek
+run: demo
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	@scripts/demo $(BUILD)
+
+deb: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target deb
 
 clean:
 	rm -rf $(BUILD)
