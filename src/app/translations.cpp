@@ -6,6 +6,9 @@
 
 int installTranslations(QCoreApplication *app, const QLocale &locale)
 {
+    // The translations are built into the client library; a static library's resources
+    // reach the program only when something refers to them.
+    Q_INIT_RESOURCE(translations);
     struct Catalogue
     {
         const char *name;
