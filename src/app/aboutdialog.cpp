@@ -93,7 +93,7 @@ QString AboutDialog::licenceFolder(const QString &executableDir)
     for (const QString &relative : {QStringLiteral("doc"), QStringLiteral(NUVEK_INSTALLED_DOC_DIR)}) {
         const QString doc = folder.filePath(relative);
         if (QFileInfo(doc).isDir())
-            return QDir(doc).absolutePath();
+            return QDir::cleanPath(QDir(doc).absolutePath());
     }
     return folder.absolutePath();
 }
