@@ -55,6 +55,7 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &SingleApplication::messageReceived, &helper,
                      &MainWindowHelper::activate);
     helper.activate();
+    finishApplicationSetup();
 
     return app.exec();
 }
