@@ -89,9 +89,12 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
 QString AboutDialog::licenceFolder(const QString &executableDir)
 {
     const QDir folder(executableDir);
-    const QString doc = folder.filePath(QStringLiteral("doc"));
-    if (QFileInfo(doc).isDir())
-        return QDir(doc).absolutePath();
+    // Beside the program (build tree, portable copies), then where an installation keeps them.
+    for (const QString &relative : {QStringLiteral("doc"), QStringLiteral(NUVEK_INSTALLED_DOC_DIR)}) {
+        const QString doc = folder.filePath(relative);
+        if (QFileInfo(doc).isDir())
+            return QDir::cleanPath(QDir(doc).absolutePath());
+    }
     return folder.absolutePath();
 }
 

@@ -14,8 +14,8 @@ class AboutDialog : public QDialog
 public:
     explicit AboutDialog(QWidget *parent = nullptr);
 
-    // The folder of the licence pages: "doc" beside the executable, or the
-    // executable's folder itself when there is no "doc".
+    // The folder of the licence pages: "doc" beside the executable, else the
+    // installed one (share/nuvek/doc of the prefix), else the executable's folder.
     static QString licenceFolder(const QString &executableDir);
 
 private:

@@ -1,7 +1,10 @@
+#include "app/applicationsetup.h"
 #include "app/closehelper.h"
+#include "app/commandline.h"
 #include "app/datafolders.h"
 #include "app/mainwindowhelper.h"
 #include "app/singleapplication.h"
+#include "app/translations.h"
 #include "connections/connectionlistwidget.h"
 
 #include <QIcon>
@@ -9,15 +12,26 @@
 
 int main(int argc, char *argv[])
 {
+    const int infoExit = CommandLine::handleInfoOptions(argc, argv, stdout);
+    if (infoExit >= 0)
+        return infoExit;
+
+    prepareApplicationSetup();
+
     const QString applicationName = QStringLiteral("Nuvek");
     const QString instanceId = QStringLiteral("%1 %2").arg(applicationName).arg(2);
 
     SingleApplication app(instanceId, argc, argv);
+    const int argumentsExit = CommandLine::rejectRemaining(argc, argv, stderr);
+    if (argumentsExit >= 0)
+        return argumentsExit;
     app.setApplicationName(applicationName);
-    app.setApplicationVersion(QStringLiteral("2.0.23"));
+    app.setApplicationVersion(QStringLiteral(NUVEK_VERSION));
     app.setOrganizationName(QStringLiteral("Ostrane Rodorivezozoru"));
     app.setOrganizationDomain(QStringLiteral("ostrane.example"));
-    app.setWindowIcon(QIcon(QStringLiteral(":/images/resources/Nuvek.png")));
+    app.setDesktopFileName(QStringLiteral("example.ostrane.nuvek"));
+    app.setWindowIcon(QIcon(QStringLiteral(":/images/resources/Nuvek.svg")));
+    installTranslations(&app);
 
     if (app.isRunning()) {
         // Whether the running copy answered makes no difference to us.
@@ -41,6 +55,7 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &SingleApplication::messageReceived, &helper,
                      &MainWindowHelper::activate);
     helper.activate();
+    finishApplicationSetup();
 
     return app.exec();
 }

@@ -19,7 +19,11 @@ const char AskpassName[] = "askpass";
 
 QString findHelperProgram(const QString &name)
 {
-    QStringList folders{QCoreApplication::applicationDirPath()};
+    // Beside the program first (build tree, portable copies), then where an installation
+    // keeps its helpers (libexec/nuvek of the prefix).
+    const QString executableDir = QCoreApplication::applicationDirPath();
+    QStringList folders{executableDir,
+                        QDir(executableDir).filePath(QStringLiteral(NUVEK_INSTALLED_HELPER_DIR))};
     const QString binDir = qEnvironmentVariable("NUVEK_BIN_DIR");
     if (!binDir.isEmpty())
         folders << binDir;
@@ -88,8 +92,10 @@ void SshDevice::askForUser()
     environment.remove(QStringLiteral("OSTRANE_ASKPASS_SERVER"));
     environment.insert(QStringLiteral("OSTRANE_ASKPASS_SERVER"), m_askpassServer);
     m_askpassProcess->setProcessEnvironment(environment);
+    // Not translated: the status dialog recognises the user question by this text.
     m_askpassProcess->start(findHelperProgram(QLatin1String(AskpassName)),
-                            {tr("The user for \"%1\":").arg(m_host)}, QIODevice::ReadWrite);
+                            {QStringLiteral("The user for \"%1\":").arg(m_host)},
+                            QIODevice::ReadWrite);
     m_askpassProcess->setTextModeEnabled(false);
 }
 

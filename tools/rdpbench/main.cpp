@@ -8,6 +8,7 @@
 // frame markers). Runs until it is ended by a signal; a failed or lost connection exits 1.
 // Used by scripts/bench-display, which measures the process's CPU time itself.
 
+#include "app/applicationsetup.h"
 #include "rdp/rdpinstance.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ void onReportSignal(int)
 
 int main(int argc, char *argv[])
 {
+    prepareApplicationSetup();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
