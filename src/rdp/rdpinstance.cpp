@@ -12,6 +12,7 @@
 #include "channels/oxrail/oxrail_main.h"
 #include "windows/rdpmainwidget.h"
 #include "windows/rdpoptionsdialog.h"
+#include "windows/rdpsharingdialog.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -263,7 +264,12 @@ void RdpInstance::createDesktopWindow()
 
     window->setResizeMode(false);
     window->setResizeEnabled(context->oxdeskClient != nullptr);
-    // The sharing dialog is made here once it exists (it needs the sharing channel).
+    if (context->oxshareClient) {
+        context->sharingDialog = new RdpSharingDialog(
+            context, params.value(QStringLiteral("SshHost")).toString(),
+            quint16(params.value(QStringLiteral("SshPort"), 22).toUInt()), window);
+        context->sharingDialog->setWindowTitle(title);
+    }
     window->setSharingEnabled(context->oxshareClient != nullptr);
 }
 
@@ -277,6 +283,8 @@ void RdpInstance::destroyWindows()
         context->railZOrder = nullptr;
         context->railFocusWindow = nullptr;
     }
+    delete context->sharingDialog;
+    context->sharingDialog = nullptr;
     delete context->mainWidget;
     context->mainWidget = nullptr;
 }
@@ -472,8 +480,9 @@ void RdpInstance::handleOxshareClientId(ulong id)
 {
     if (!context)
         return;
-    // The sharing dialog learns the id here once it exists. Only the owner (id 0) may
-    // resize the remote desktop.
+    if (context->sharingDialog)
+        context->sharingDialog->setClientId(quint32(id));
+    // Only the owner (id 0) may resize the remote desktop.
     if (context->mainWidget) {
         context->mainWidget->setResizeMode(id == 0);
         context->mainWidget->setResizeEnabled(id == 0);
@@ -580,7 +589,6 @@ QStringList RdpInstance::sharingMessages(const QList<RdpViewer> &before,
 
 void RdpInstance::handleOxshareServerStatus(bool active, const QList<RdpViewer> &newViewers)
 {
-    Q_UNUSED(active) // for the sharing dialog, once it exists
     // The first status of a connection is no change to report.
     if (!viewers.isEmpty()) {
         bool controllerChanged = false;
@@ -592,6 +600,8 @@ void RdpInstance::handleOxshareServerStatus(bool active, const QList<RdpViewer> 
             window->showSharingNotification(messages.join(QLatin1Char('\n')));
     }
     viewers = newViewers;
+    if (context && context->sharingDialog)
+        context->sharingDialog->setServerStatus(active, newViewers);
 }
 
 // FreeRDP's callbacks.
