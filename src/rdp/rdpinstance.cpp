@@ -1,5 +1,6 @@
 #include "rdp/rdpinstance.h"
 
+#include "rdp/rdpcertificateprompt.h"
 #include "rdp/rdpchannelprovider.h"
 #include "rdp/rdpclipboardbridge.h"
 #include "rdp/rdpcoordinates.h"
@@ -124,6 +125,7 @@ RdpInstance::RdpInstance(QObject *parent) : QObject(parent)
     qRegisterMetaType<QList<RdpViewer>>("QList<RdpViewer>");
     clipboard = new RdpClipboardBridge(
         [this]() { return context ? context->cliprdrClient : nullptr; }, this);
+    certificatePrompt = new RdpCertificatePrompt(this);
 
     // The server learns the monitor layout again whenever screens come, go or change.
     for (QScreen *screen : QGuiApplication::screens())
@@ -196,6 +198,7 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     rdpSettings *settings = context->settings();
     if (!applyRdpSettings(settings, options))
         qWarning("RdpInstance: FreeRDP refused a connection setting");
+    certificatePrompt->prepare(context->freerdpInstance(), direct);
 
     // FreeRDP's clients ("rail" in remote-application mode, "cliprdr" for the clipboard),
     // then ours.
@@ -231,7 +234,9 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     connectRunning = true;
     connectSucceeded = std::make_shared<bool>(false);
     const std::shared_ptr<bool> succeeded = connectSucceeded;
-    worker->post([instance, succeeded]() {
+    const std::shared_ptr<RdpCertificatePrompt::Gate> gate = certificatePrompt->gate();
+    worker->post([instance, succeeded, gate]() {
+        const RdpCertificatePrompt::Scope questions(gate); // FreeRDP may ask about certificates
         *succeeded = freerdp_connect(instance);
         return QVariant(*succeeded ? 1 : 0);
     });
@@ -385,6 +390,8 @@ void RdpInstance::teardown(quint32 reason)
     if (!context)
         return;
     freerdp *instance = context->freerdpInstance();
+    // A connect step waiting for the user's answer about a certificate gets "no" now.
+    certificatePrompt->cancel();
 
     if (m_connected) {
         SetEvent(quitEvent);

@@ -17,6 +17,7 @@
 #include <memory>
 
 class QScreen;
+class RdpCertificatePrompt;
 class RdpClipboardBridge;
 class RdpWorkerThread;
 
@@ -123,6 +124,7 @@ private:
     RdpWorkerThread *worker = nullptr;
     HANDLE quitEvent = nullptr;
     RdpClipboardBridge *clipboard = nullptr;
+    RdpCertificatePrompt *certificatePrompt = nullptr; // asks about untrusted certificates
 
     QString title;
     QList<RdpViewer> viewers;
