@@ -74,7 +74,7 @@ bool ShadowServerFixture::startShadow(QString *error)
     // -auth turns authentication off.
     shadow.start(QStringLiteral("freerdp-shadow-cli"),
                  {QStringLiteral("/bind-address:127.0.0.1"),
-                  QStringLiteral("/port:%1").arg(m_port), QStringLiteral("/sec:rdp"),
+                  QStringLiteral("/port:%1").arg(m_port), QStringLiteral("/sec:%1").arg(m_security),
                   QStringLiteral("-auth")});
     if (!shadow.waitForStarted(5000)) {
         *error = QStringLiteral("freerdp-shadow-cli did not start");

@@ -1,0 +1,91 @@
+#include "rdp/rdpcertificateprompt.h"
+#include "rdp/rdpinstance.h"
+
+#include "support/clientenvironment.h"
+#include "support/shadowserverfixture.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Direct connections (TLS) to a server whose certificate nobody signed: the user is asked, and
+// only a lasting "yes" is remembered.
+class TestRdpCertificate : public QObject
+{
+    Q_OBJECT
+
+    static QMessageBox *question()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == "RdpCertificatePrompt" && widget->isVisible())
+                return qobject_cast<QMessageBox *>(widget);
+        }
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!ShadowServerFixture::isAvailable())
+            QSKIP("needs Xvfb and freerdp-shadow-cli");
+        qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
+        prepareClientEnvironment(dir.filePath("settings"));
+        server.setSecurity("tls");
+        QString why;
+        QVERIFY2(server.start(QSize(800, 600), &why), qPrintable(why));
+    }
+
+    // In order: the answer given to the question, whether one is asked, whether the session
+    // comes up.
+    void answers()
+    {
+        struct Step { const char *answer; bool asked; bool up; };
+        const Step steps[] = {{"Cancel", true, false},
+                              {"Connect Once", true, true},
+                              {"Trust Always", true, true},
+                              {"", false, true}};
+        for (const Step &step : steps) {
+            RdpInstance rdp;
+            QSignalSpy connected(&rdp, &RdpInstance::connected);
+            QSignalSpy finished(&rdp, &RdpInstance::finished);
+            rdp.connectToSession("127.0.0.1", server.port(), "viewer", "", 0, "800x600", "t", true, {});
+            QTRY_VERIFY_WITH_TIMEOUT(question() || !connected.isEmpty() || !finished.isEmpty(), 30000);
+            QCOMPARE(question() != nullptr, step.asked);
+            if (QMessageBox *box = question()) {
+                QVERIFY(box->informativeText().contains("Fingerprint: "));
+                for (QAbstractButton *button : box->buttons()) {
+                    if (button->text() == step.answer)
+                        button->click();
+                }
+                QTRY_VERIFY_WITH_TIMEOUT(!connected.isEmpty() || !finished.isEmpty(), 30000);
+            }
+            QCOMPARE(!connected.isEmpty(), step.up);
+            rdp.quit();
+        }
+        QFile store(RdpCertificatePrompt::storeFolder() + "/known_hosts2");
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        QVERIFY(store.readAll().startsWith(QString("127.0.0.1 %1 ").arg(server.port()).toLatin1()));
+    }
+
+    // Ending the connection while the question is open answers it: nothing waits for ever.
+    void quitWhileAsking()
+    {
+        QFile::remove(RdpCertificatePrompt::storeFolder() + "/known_hosts2");
+        RdpInstance rdp;
+        QSignalSpy finished(&rdp, &RdpInstance::finished);
+        rdp.connectToSession("127.0.0.1", server.port(), "viewer", "", 0, "800x600", "t", true, {});
+        QTRY_VERIFY_WITH_TIMEOUT(question(), 30000);
+        rdp.quit();
+        QCOMPARE(finished.size(), 1);
+        QTRY_VERIFY(!question());
+    }
+
+private:
+    QTemporaryDir dir;
+    ShadowServerFixture server;
+};
+
+QTEST_MAIN(TestRdpCertificate)
+#include "tst_rdpcertificate.moc"
