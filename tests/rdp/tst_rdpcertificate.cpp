@@ -10,18 +10,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Direct connections (TLS) to a server whose certificate nobody signed: the user is asked, and
-// only a lasting "yes" is remembered.
 class TestRdpCertificate : public QObject
 {
     Q_OBJECT
 
     static QMessageBox *question()
     {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (widget->objectName() == "RdpCertificatePrompt" && widget->isVisible())
-                return qobject_cast<QMessageBox *>(widget);
-        }
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == "RdpCertificatePrompt" && w->isVisible()) return qobject_cast<QMessageBox *>(w);
         return nullptr;
     }
 
@@ -37,15 +33,14 @@ private slots:
         QVERIFY2(server.start(QSize(800, 600), &why), qPrintable(why));
     }
 
-    // In order: the answer given to the question, whether one is asked, whether the session
-    // comes up.
+    // In order: the answer given to the question (none: the connection is ended while asking,
+    // which must answer it, or the worker would wait for ever), whether one is asked, whether
+    // the session comes up.
     void answers()
     {
         struct Step { const char *answer; bool asked; bool up; };
-        const Step steps[] = {{"Cancel", true, false},
-                              {"Connect Once", true, true},
-                              {"Trust Always", true, true},
-                              {"", false, true}};
+        const Step steps[] = {{nullptr, true, false}, {"Cancel", true, false}, {"Connect Once", true, true},
+                              {"Trust Always", true, true}, {"", false, true}};
         for (const Step &step : steps) {
             RdpInstance rdp;
             QSignalSpy connected(&rdp, &RdpInstance::connected);
@@ -55,11 +50,14 @@ private slots:
             QCOMPARE(question() != nullptr, step.asked);
             if (QMessageBox *box = question()) {
                 QVERIFY(box->informativeText().contains("Fingerprint: "));
+                if (!step.answer)
+                    rdp.quit();
                 for (QAbstractButton *button : box->buttons()) {
-                    if (button->text() == step.answer)
+                    if (step.answer && button->text() == step.answer)
                         button->click();
                 }
                 QTRY_VERIFY_WITH_TIMEOUT(!connected.isEmpty() || !finished.isEmpty(), 30000);
+                QTRY_VERIFY(!question());
             }
             QCOMPARE(!connected.isEmpty(), step.up);
             rdp.quit();
@@ -67,19 +65,6 @@ private slots:
         QFile store(RdpCertificatePrompt::storeFolder() + "/known_hosts2");
         QVERIFY(store.open(QIODevice::ReadOnly));
         QVERIFY(store.readAll().startsWith(QString("127.0.0.1 %1 ").arg(server.port()).toLatin1()));
-    }
-
-    // Ending the connection while the question is open answers it: nothing waits for ever.
-    void quitWhileAsking()
-    {
-        QFile::remove(RdpCertificatePrompt::storeFolder() + "/known_hosts2");
-        RdpInstance rdp;
-        QSignalSpy finished(&rdp, &RdpInstance::finished);
-        rdp.connectToSession("127.0.0.1", server.port(), "viewer", "", 0, "800x600", "t", true, {});
-        QTRY_VERIFY_WITH_TIMEOUT(question(), 30000);
-        rdp.quit();
-        QCOMPARE(finished.size(), 1);
-        QTRY_VERIFY(!question());
     }
 
 private:

@@ -9,7 +9,6 @@
 #include "support/fakerdpsession.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -29,15 +28,7 @@ UINT give(OxshareClientContext *, UINT32 id) { sent << QString("give %1").arg(id
 
 QString b64(const char *json) { return QString::fromLatin1(QByteArray(json).toBase64()); }
 
-RdpViewer viewer(quint32 id, const char *name, bool controller = false)
-{
-    RdpViewer v;
-    v.id = id;
-    v.name = name;
-    v.owner = id == 0;
-    v.controller = controller;
-    return v;
-}
+RdpViewer viewer(quint32 id, const char *name, bool controller = false) { return {id, name, id == 0, controller}; }
 } // namespace
 
 class TestRdpSharing : public QObject
@@ -51,62 +42,51 @@ private slots:
     {
         prepareClientEnvironment(dir.path());
         sent.clear();
-        mailed.clear();
         qDeleteAll(visibleErrorBoxes());
     }
 
+    // A key and what it gives (host, SSH port, RDP port, password, direct, mode); nothing if invalid.
     void parseKey_data()
     {
         QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QStringList>("parsed"); // host, ssh port, rdp port, password, direct, mode
-        const QStringList none{"", "0", "0", "", "0", ""};
+        QTest::addColumn<QStringList>("parsed");
+        const QStringList defaults{"", "0", "0", "", "0", ""};
         QTest::newRow("all members") << b64(R"({"Hostname":"h.example","SshPort":2222,"RdpPort":3390,)"
                                             R"("Password":"pw","Direct":true,"WindowMode":"rootless"})")
-                                     << true << QStringList{"h.example", "2222", "3390", "pw", "1", "rootless"};
-        QTest::newRow("missing members") << b64("{}") << true << none;
+                                     << QStringList{"h.example", "2222", "3390", "pw", "1", "rootless"};
+        QTest::newRow("missing members") << b64("{}") << defaults;
         QTest::newRow("wrong types") << b64(R"({"Hostname":5,"SshPort":"22","RdpPort":true,"Password":[],)"
-                                            R"("Direct":"yes","WindowMode":{}})")
-                                     << true << none;
-        QTest::newRow("huge and wrapped numbers") << b64(R"({"SshPort":1e300,"RdpPort":70000})") << true
+                                            R"("Direct":"yes","WindowMode":{}})") << defaults;
+        QTest::newRow("huge and wrapped numbers") << b64(R"({"SshPort":1e300,"RdpPort":70000})")
                                                   << QStringList{"", "0", "4464", "", "0", ""};
-        QTest::newRow("broken by a mailer") << b64(R"({"Hostname":"h","RdpPort":4000})").insert(8, " \r\n") << true
+        QTest::newRow("broken by a mailer") << b64(R"({"Hostname":"h","RdpPort":4000})").insert(8, " \r\n")
                                             << QStringList{"h", "0", "4000", "", "0", ""};
-        QTest::newRow("bad base64") << "!!!***" << false << none;
-        QTest::newRow("array") << b64("[1,2]") << false << none;
-        QTest::newRow("string") << b64(R"("Hostname")") << false << none;
-        QTest::newRow("truncated json") << b64(R"({"Hostname":"h")") << false << none;
-        QTest::newRow("empty") << "" << false << none;
+        for (const char *bad : {"!!!***", "[1,2]", "\"Hostname\"", "{\"Hostname\":\"h\"", ""})
+            QTest::addRow("not a key: %s", bad) << (*bad == '!' ? QString(bad) : b64(bad)) << QStringList();
     }
     void parseKey()
     {
         QFETCH(QString, key);
-        QFETCH(bool, valid);
         QFETCH(QStringList, parsed);
         SharingKey k;
-        QCOMPARE(SharingKey::parse(key, &k), valid);
-        QCOMPARE((QStringList{k.hostname, QString::number(k.sshPort), QString::number(k.rdpPort), k.password,
-                              QString::number(k.direct), k.windowMode}),
-                 parsed);
+        QCOMPARE(SharingKey::parse(key, &k), !parsed.isEmpty());
+        if (!parsed.isEmpty())
+            QCOMPARE((QStringList{k.hostname, QString::number(k.sshPort), QString::number(k.rdpPort), k.password,
+                                  QString::number(k.direct), k.windowMode}),
+                     parsed);
     }
 
     void viewerModel()
     {
         RdpViewerModel model;
-        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
-        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         const auto texts = [&model] {
-            QStringList list;
-            for (int row = 0; row < model.rowCount(); ++row)
-                list << model.index(row, 0).data().toString();
-            return list;
-        };
+            QStringList l; for (int r = 0; r < model.rowCount(); ++r) l << model.index(r, 0).data().toString(); return l; };
         model.setClientId(0);
         model.setViewers({viewer(7, "zed"), viewer(0, "ann", true), viewer(5, "bob")});
         QCOMPARE(texts(), (QStringList{"ann (me,owner,controller)", "bob", "zed"}));
-        inserted.clear();
-        changed.clear();
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
 
         // Bob leaves, Cy joins, control passes to Zed: one removal, one insertion, two changes.
         model.setViewers({viewer(9, "cy"), viewer(0, "ann"), viewer(7, "zed", true)});
@@ -120,23 +100,16 @@ private slots:
         QCOMPARE(changed.size(), 2);
         QCOMPARE(texts(), (QStringList{"ann (owner)", "zed (me,controller)", "cy"}));
         QCOMPARE(model.viewerAt(3).id, quint32(0xFFFFFFFF));
-        model.setViewers({});
-        QCOMPARE(model.rowCount(), 0);
     }
 
-    // The key the dialog hands out leads to the session: the host and SSH port it was given,
-    // the session's RDP port, and the very password it sent the server.
+    // The key leads to the session: the host and SSH port given, the RDP port, the password sent.
     void sharingKey()
     {
         FakeRdpSession session;
         std::unique_ptr<rdpSettings, void (*)(rdpSettings *)> settings{freerdp_settings_new(0), freerdp_settings_free};
         freerdp_settings_set_uint32(settings.get(), FreeRDP_ServerPort, 3390);
         session.context.common.context.settings = settings.get();
-        OxshareClientContext channel{};
-        channel.StartSharing = start;
-        channel.StopSharing = stop;
-        channel.KickViewer = kick;
-        channel.GiveControl = give;
+        OxshareClientContext channel{nullptr, nullptr, start, stop, kick, give, nullptr, nullptr, nullptr, nullptr};
         session.context.oxshareClient = &channel;
 
         RdpSharingDialog dialog(&session.context, "ssh.example", 2222);
@@ -150,19 +123,16 @@ private slots:
         SharingKey key;
         QVERIFY(SharingKey::parse(dialog.sharingKey(), &key));
         QCOMPARE(sent.first(), "start " + key.password);
-        QCOMPARE(key.password.size(), 32);
         QCOMPARE((QStringList{key.hostname, QString::number(key.sshPort), QString::number(key.rdpPort)}),
                  (QStringList{"ssh.example", "2222", "3390"}));
 
-        // Both ways of handing the key out carry it intact.
+        // The e-mail carries it intact.
         dialog.setServerStatus(true, {viewer(0, "zed"), viewer(7, "ann")});
         QDesktopServices::setUrlHandler("mailto", this, "mail");
         dialog.findChild<QAction *>("EmailAction")->trigger();
         QDesktopServices::unsetUrlHandler("mailto");
         QCOMPARE(mailed.size(), 1);
         QVERIFY(QUrlQuery(mailed.first()).queryItemValue("body", QUrl::FullyDecoded).endsWith(dialog.sharingKey()));
-        dialog.findChild<QAction *>("ClipboardAction")->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), dialog.sharingKey());
 
         // The row buttons act on the selected viewer, whatever the view's order.
         auto *view = dialog.findChild<QTableView *>("ViewerListView");
@@ -183,14 +153,11 @@ private slots:
     void joinWithBadKey()
     {
         ConnectionListWidget window(dir.filePath("profiles"), QString());
-        window.show();
         window.findChild<QPushButton *>("JoinSessionButton")->click();
         auto *dialog = window.findChild<QDialog *>("JoinSessionDialog");
         QVERIFY(dialog);
         QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
         dialog->findChild<QLineEdit *>("IdLineEdit")->setText("viewer");
-        dialog->findChild<QLineEdit *>("SharingKeyLineEdit")->setText(" " + b64("[1,2]"));
-        QVERIFY(!ok->isEnabled());
         dialog->findChild<QLineEdit *>("SharingKeyLineEdit")->setText(b64("[1,2]"));
         ok->click();
         QTRY_COMPARE(visibleErrorBoxes().size(), 1);
