@@ -60,10 +60,14 @@ void RdpCertificatePrompt::prepare(freerdp *instance, bool direct)
 {
     instance->VerifyCertificateEx = verifyCertificate;
     instance->VerifyChangedCertificateEx = verifyChangedCertificate;
+    rdpSettings *settings = instance->context->settings;
+    // A direct connection insists on TLS: were standard RDP security allowed as well, anyone
+    // on the way could offer that instead and so skip the certificate check.
+    if (direct)
+        freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE);
     const QString folder = storeFolder();
     if (direct && !folder.isEmpty())
-        freerdp_settings_set_string(instance->context->settings, FreeRDP_ConfigPath,
-                                    folder.toLocal8Bit().constData());
+        freerdp_settings_set_string(settings, FreeRDP_ConfigPath, folder.toLocal8Bit().constData());
     // No worker runs now: nothing waits on the gate.
     ResetEvent(m_gate->answered);
     m_gate->closed = false;

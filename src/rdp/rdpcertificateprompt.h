@@ -56,8 +56,9 @@ public:
     explicit RdpCertificatePrompt(QObject *parent = nullptr);
     ~RdpCertificatePrompt() override;
 
-    // Before a connection: installs FreeRDP's callbacks and, with TLS (`direct`), points
-    // FreeRDP's certificate store at our data folder. Opens the gate for questions.
+    // Before a connection: installs FreeRDP's callbacks; a direct connection gets TLS only
+    // (no standard RDP security) and FreeRDP's certificate store in our data folder. Opens
+    // the gate for questions.
     void prepare(freerdp *instance, bool direct);
     // Closes the gate: an open question is answered "no" and any later one at once.
     void cancel();
