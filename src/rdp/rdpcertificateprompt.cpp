@@ -52,8 +52,9 @@ RdpCertificatePrompt::~RdpCertificatePrompt()
 QString RdpCertificatePrompt::storeFolder()
 {
     const QDir data = userDataDir();
-    return data.path().isEmpty() || data.path() == QLatin1String(".") ? QString()
-                                                                        : data.filePath(QStringLiteral("rdp"));
+    if (data.path().isEmpty() || data.path() == QLatin1String("."))
+        return QString(); // no home: FreeRDP's own default
+    return data.filePath(QStringLiteral("rdp"));
 }
 
 void RdpCertificatePrompt::prepare(freerdp *instance, bool direct)
@@ -100,8 +101,8 @@ DWORD RdpCertificatePrompt::askFromWorker(const char *host, UINT16 port, const c
     const std::shared_ptr<Gate> gate = currentGate;
     if (!gate || gate->closed || !gate->answered)
         return Reject;
-    QMetaObject::invokeMethod(gate->prompt, "ask", Qt::QueuedConnection, Q_ARG(QString, text(host)),
-                              Q_ARG(uint, port), Q_ARG(QString, text(subject)),
+    QMetaObject::invokeMethod(gate->prompt, "ask", Qt::QueuedConnection,
+                              Q_ARG(QString, text(host)), Q_ARG(uint, port), Q_ARG(QString, text(subject)),
                               Q_ARG(QString, text(issuer)), Q_ARG(QString, text(fingerprint)),
                               Q_ARG(QString, text(oldFingerprint)), Q_ARG(bool, changed));
     if (WaitForSingleObject(gate->answered, INFINITE) != WAIT_OBJECT_0 || gate->closed)
@@ -140,12 +141,13 @@ void RdpCertificatePrompt::ask(const QString &host, uint port, const QString &su
     const QString server = QStringLiteral("%1:%2").arg(host).arg(port);
     QString details;
     if (changed) {
-        details = tr("New fingerprint: %1\nPrevious fingerprint: %2").arg(fingerprint, oldFingerprint);
+        details = tr("New fingerprint: %1\nPrevious fingerprint: %2")
+                      .arg(fingerprint, oldFingerprint);
     } else {
         details = tr("Fingerprint: %1").arg(fingerprint);
     }
-    details += QLatin1Char('\n') + tr("Subject: %1\nIssuer: %2").arg(subject, issuer) + QStringLiteral("\n\n")
-        + tr("Connect only if the session's owner confirms this fingerprint.");
+    details += QLatin1Char('\n') + tr("Subject: %1\nIssuer: %2").arg(subject, issuer)
+        + QStringLiteral("\n\n") + tr("Connect only if the session's owner confirms this fingerprint.");
 
     box = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(),
                           changed ? tr("The certificate of %1 has changed since the last connection. "

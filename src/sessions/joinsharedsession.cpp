@@ -16,10 +16,11 @@
 
 namespace {
 
-QString tr(const char *text)
+// The texts of the join flow belong to the Connections window.
+struct Texts
 {
-    return QCoreApplication::translate("ConnectionListWidget", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(ConnectionListWidget)
+};
 
 const int ConnectFailed = 131;
 
@@ -38,7 +39,8 @@ QObject *joinSharedSession(const QString &key, const QString &viewerName, bool f
 {
     SharingKey parsed;
     if (!SharingKey::parse(key, &parsed)) {
-        showErrorBox(tr("There was a problem joining the session."), tr("Invalid sharing key."));
+        showErrorBox(Texts::tr("There was a problem joining the session."),
+                     Texts::tr("Invalid sharing key."));
         return nullptr;
     }
     if (parsed.direct)
@@ -79,8 +81,8 @@ RdpInstance *joinDirect(const QString &hostname, quint16 rdpPort, const QString 
                         const QString &password, const QString &windowMode)
 {
     RdpInstance *rdp = newJoinInstance();
-    rdp->connectToSession(hostname, rdpPort, viewerName, password, 0, windowMode,
-                          tr("Viewing %1:%2").arg(hostname).arg(rdpPort), true,
+    const QString title = Texts::tr("Viewing %1:%2").arg(hostname).arg(rdpPort);
+    rdp->connectToSession(hostname, rdpPort, viewerName, password, 0, windowMode, title, true,
                           QVariantMap{{QStringLiteral("RemoteHost"), hostname}});
     return rdp;
 }
@@ -92,9 +94,10 @@ RdpInstance *joinOverSsh(SshDevice *ssh, quint16 rdpPort, const QString &viewerN
     // The tunnel ends with the viewing session.
     QObject::connect(rdp, &RdpInstance::finished, ssh, &QObject::deleteLater);
     const QString host = ssh->realHost();
+    const QString title = Texts::tr("Viewing %1:%2").arg(host).arg(rdpPort);
     rdp->connectToSession(host, rdpPort, viewerName, password, ssh->tunnelPort(),
-                          QStringLiteral("1024x768"), tr("Viewing %1:%2").arg(host).arg(rdpPort),
-                          false, QVariantMap{{QStringLiteral("RemoteHost"), host}});
+                          QStringLiteral("1024x768"), title, false,
+                          QVariantMap{{QStringLiteral("RemoteHost"), host}});
     return rdp;
 }
 
@@ -104,9 +107,9 @@ QMessageBox *reportJoinFinished(RdpInstance *rdp)
     if (code == 0 || code == 1)
         return nullptr;
     if (code == ConnectFailed)
-        return showErrorBox(tr("There was a problem joining the session."),
-                            tr("Make sure it is still running and that SSH tunneling is enabled."));
-    return showErrorBox(tr("Oops! We are not sure what happened here."),
-                        tr("Please contact %1 support if this happens again.")
+        return showErrorBox(Texts::tr("There was a problem joining the session."),
+                            Texts::tr("Make sure it is still running and that SSH tunneling is enabled."));
+    return showErrorBox(Texts::tr("Oops! We are not sure what happened here."),
+                        Texts::tr("Please contact %1 support if this happens again.")
                             .arg(QCoreApplication::organizationName()));
 }
