@@ -166,7 +166,8 @@ void RdpSharingDialog::setServerStatus(bool on, const QList<RdpViewer> &viewers)
     sharingButton->setIcon(QIcon(on ? QStringLiteral(":/images/resources/power-red.svg")
                                     : QStringLiteral(":/images/resources/power.svg")));
     sharingButton->setEnabled(clientId == 0);
-    shareKeyButton->setEnabled(on && clientId == 0);
+    // Sharing that an earlier connection turned on has no key here: nothing to hand out.
+    shareKeyButton->setEnabled(on && clientId == 0 && !key.isEmpty());
     viewerListView->setEnabled(on);
     viewerModel->setViewers(viewers);
 }
