@@ -15,6 +15,8 @@
 #include "link/operationstatusdialog.h"
 #include "link/questiondialog.h"
 #include "link/sshdevice.h"
+#include "sessions/joinsessiondialog.h"
+#include "sessions/joinsharedsession.h"
 #include "sessions/sessionlistwidget.h"
 
 #include <QAction>
@@ -397,7 +399,12 @@ void ConnectionListWidget::on_AddConnectionButton_clicked()
 
 void ConnectionListWidget::on_JoinSessionButton_clicked()
 {
-    // Joining a shared session (dialog and flow) plugs in here.
+    auto *dialog = new JoinSessionDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [dialog] {
+        joinSharedSession(dialog->sharingKey(), dialog->viewerName(), dialog->fips());
+    });
+    dialog->open();
 }
 
 void ConnectionListWidget::on_EditConnectionButton_clicked()

@@ -1,5 +1,6 @@
 #include "rdp/rdpinstance.h"
 
+#include "rdp/rdpcertificateprompt.h"
 #include "rdp/rdpchannelprovider.h"
 #include "rdp/rdpclipboardbridge.h"
 #include "rdp/rdpconnectsockets.h"
@@ -13,6 +14,7 @@
 #include "channels/oxrail/oxrail_main.h"
 #include "windows/rdpmainwidget.h"
 #include "windows/rdpoptionsdialog.h"
+#include "windows/rdpsharingdialog.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -110,6 +112,7 @@ RdpInstance::RdpInstance(QObject *parent) : QObject(parent)
         if (context && !m_connected)
             teardown(ReasonConnectFailed);
     });
+    certificatePrompt = new RdpCertificatePrompt(this);
 
     // The server learns the monitor layout again whenever screens come, go or change.
     for (QScreen *screen : QGuiApplication::screens())
@@ -185,6 +188,7 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     // FreeRDP gives up connecting a socket by itself; connectLimit bounds the whole step.
     freerdp_settings_set_uint32(settings, FreeRDP_TcpConnectTimeout,
                                 UINT32(qBound(1, connectTimeoutMs, 15000)));
+    certificatePrompt->prepare(context->freerdpInstance(), direct);
 
     // FreeRDP's clients ("rail" in remote-application mode, "cliprdr" for the clipboard),
     // then ours.
@@ -223,7 +227,9 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     connectSockets.reset(new RdpConnectSockets(tunnelPort != 0 ? tunnelPort : port));
     const std::shared_ptr<bool> succeeded = connectSucceeded;
     const std::shared_ptr<std::atomic_bool> returned = connectReturned;
-    worker->post([instance, succeeded, returned]() {
+    const std::shared_ptr<RdpCertificatePrompt::Gate> gate = certificatePrompt->gate();
+    worker->post([instance, succeeded, returned, gate]() {
+        const RdpCertificatePrompt::Scope questions(gate); // FreeRDP may ask about certificates
         *succeeded = freerdp_connect(instance);
         *returned = true;
         return QVariant(*succeeded ? 1 : 0);
@@ -259,7 +265,12 @@ void RdpInstance::createDesktopWindow()
 
     window->setResizeMode(false);
     window->setResizeEnabled(context->oxdeskClient != nullptr);
-    // The sharing dialog is made here once it exists (it needs the sharing channel).
+    if (context->oxshareClient) {
+        context->sharingDialog = new RdpSharingDialog(
+            context, params.value(QStringLiteral("SshHost")).toString(),
+            quint16(params.value(QStringLiteral("SshPort"), 22).toUInt()), window);
+        context->sharingDialog->setWindowTitle(title);
+    }
     window->setSharingEnabled(context->oxshareClient != nullptr);
 }
 
@@ -273,6 +284,8 @@ void RdpInstance::destroyWindows()
         context->railZOrder = nullptr;
         context->railFocusWindow = nullptr;
     }
+    delete context->sharingDialog;
+    context->sharingDialog = nullptr;
     delete context->mainWidget;
     context->mainWidget = nullptr;
 }
@@ -375,6 +388,8 @@ void RdpInstance::teardown(quint32 reason)
     if (!context)
         return;
     freerdp *instance = context->freerdpInstance();
+    // A connect step waiting for the user's answer about a certificate gets "no" now.
+    certificatePrompt->cancel();
 
     if (m_connected) {
         SetEvent(quitEvent);
@@ -478,8 +493,9 @@ void RdpInstance::handleOxshareClientId(ulong id)
 {
     if (!context)
         return;
-    // The sharing dialog learns the id here once it exists. Only the owner (id 0) may
-    // resize the remote desktop.
+    if (context->sharingDialog)
+        context->sharingDialog->setClientId(quint32(id));
+    // Only the owner (id 0) may resize the remote desktop.
     if (context->mainWidget) {
         context->mainWidget->setResizeMode(id == 0);
         context->mainWidget->setResizeEnabled(id == 0);
@@ -586,7 +602,6 @@ QStringList RdpInstance::sharingMessages(const QList<RdpViewer> &before,
 
 void RdpInstance::handleOxshareServerStatus(bool active, const QList<RdpViewer> &newViewers)
 {
-    Q_UNUSED(active) // for the sharing dialog, once it exists
     // The first status of a connection is no change to report.
     if (!viewers.isEmpty()) {
         bool controllerChanged = false;
@@ -598,6 +613,8 @@ void RdpInstance::handleOxshareServerStatus(bool active, const QList<RdpViewer> 
             window->showSharingNotification(messages.join(QLatin1Char('\n')));
     }
     viewers = newViewers;
+    if (context && context->sharingDialog)
+        context->sharingDialog->setServerStatus(active, newViewers);
 }
 
 // FreeRDP's callbacks.

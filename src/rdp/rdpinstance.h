@@ -19,6 +19,7 @@
 
 class QScreen;
 class QTimer;
+class RdpCertificatePrompt;
 class RdpClipboardBridge;
 class RdpConnectSockets;
 class RdpWorkerThread;
@@ -130,6 +131,7 @@ private:
     RdpWorkerThread *worker = nullptr;
     HANDLE quitEvent = nullptr;
     RdpClipboardBridge *clipboard = nullptr;
+    RdpCertificatePrompt *certificatePrompt = nullptr; // asks about untrusted certificates
 
     QString title;
     QList<RdpViewer> viewers;

@@ -33,10 +33,11 @@ bool ShadowServerFixture::start(const QSize &screen, QString *error)
     shadow.setStandardOutputFile(QProcess::nullDevice());
     shadow.setStandardErrorFile(home.filePath(QStringLiteral("shadow.log")));
     // The port may be taken between picking it and the server binding it: try again.
+    // -auth turns authentication off.
     for (int attempt = 0; attempt < 3; ++attempt) {
         m_port = freePort();
         shadow.start(QStringLiteral("freerdp-shadow-cli"), {"/bind-address:127.0.0.1", QStringLiteral("/port:%1").arg(m_port),
-                                                           "/sec:rdp", "-auth"});
+                                                           QStringLiteral("/sec:%1").arg(m_security), "-auth"});
         for (int waited = 0; waited < 20000 && shadow.state() != QProcess::NotRunning; waited += 300) {
             QTcpSocket socket;
             socket.connectToHost(QStringLiteral("127.0.0.1"), m_port);

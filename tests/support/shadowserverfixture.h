@@ -20,6 +20,9 @@ public:
     ShadowServerFixture &operator=(const ShadowServerFixture &) = delete;
 
     static bool isAvailable();
+
+    // The security the server offers, "rdp" (the default) or "tls"; set before start().
+    void setSecurity(const QString &security) { m_security = security; }
     bool start(const QSize &screen, QString *error);
     void stop();
     // Ends the shadow server only (the display stays): a server that goes away.
@@ -35,4 +38,5 @@ private:
     QProcess shadow;
     QByteArray m_display;
     quint16 m_port = 0;
+    QString m_security = QStringLiteral("rdp");
 };
