@@ -103,6 +103,14 @@
         <source>Save As Global</source>
         <translation>Für alle Benutzer speichern</translation>
     </message>
+    <message>
+        <source>The connection cannot be saved.</source>
+        <translation>Die Verbindung kann nicht gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>A host name cannot begin with &quot;-&quot;.</source>
+        <translation>Ein Hostname darf nicht mit „-“ beginnen.</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionListWidget</name>
@@ -170,6 +178,30 @@
         <source>Keep</source>
         <translation>Behalten</translation>
     </message>
+    <message>
+        <source>There was a problem joining the session.</source>
+        <translation>Beim Beitreten zur Sitzung ist ein Problem aufgetreten.</translation>
+    </message>
+    <message>
+        <source>Invalid sharing key.</source>
+        <translation>Ungültiger Freigabeschlüssel.</translation>
+    </message>
+    <message>
+        <source>Viewing %1:%2</source>
+        <translation>Ansicht von %1:%2</translation>
+    </message>
+    <message>
+        <source>Make sure it is still running and that SSH tunneling is enabled.</source>
+        <translation>Stellen Sie sicher, dass sie noch läuft und SSH-Tunnel erlaubt sind.</translation>
+    </message>
+    <message>
+        <source>Oops! We are not sure what happened here.</source>
+        <translation>Hoppla! Wir wissen nicht genau, was hier passiert ist.</translation>
+    </message>
+    <message>
+        <source>Please contact %1 support if this happens again.</source>
+        <translation>Bitte wenden Sie sich an den Support von %1, falls dies erneut auftritt.</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionModel</name>
@@ -210,6 +242,25 @@
     </message>
 </context>
 <context>
+    <name>JoinSessionDialog</name>
+    <message>
+        <source>Your Name</source>
+        <translation>Ihr Name</translation>
+    </message>
+    <message>
+        <source>jdoe</source>
+        <translation>mmustermann</translation>
+    </message>
+    <message>
+        <source>Sharing Key</source>
+        <translation>Freigabeschlüssel</translation>
+    </message>
+    <message>
+        <source>FIPS compliant mode</source>
+        <translation>FIPS-konformer Modus</translation>
+    </message>
+</context>
+<context>
     <name>JsonRpcHandler</name>
     <message>
         <source>Got invalid JSON</source>
@@ -247,6 +298,45 @@
     </message>
 </context>
 <context>
+    <name>RdpCertificatePrompt</name>
+    <message>
+        <source>New fingerprint: %1
+Previous fingerprint: %2</source>
+        <translation>Neuer Fingerabdruck: %1
+Bisheriger Fingerabdruck: %2</translation>
+    </message>
+    <message>
+        <source>Fingerprint: %1</source>
+        <translation>Fingerabdruck: %1</translation>
+    </message>
+    <message>
+        <source>Subject: %1
+Issuer: %2</source>
+        <translation>Inhaber: %1
+Aussteller: %2</translation>
+    </message>
+    <message>
+        <source>Connect only if the session&apos;s owner confirms this fingerprint.</source>
+        <translation>Verbinden Sie sich nur, wenn der Besitzer der Sitzung diesen Fingerabdruck bestätigt.</translation>
+    </message>
+    <message>
+        <source>The certificate of %1 has changed since the last connection. Someone may be intercepting the connection.</source>
+        <translation>Das Zertifikat von %1 hat sich seit der letzten Verbindung geändert. Möglicherweise wird die Verbindung abgehört.</translation>
+    </message>
+    <message>
+        <source>The identity of %1 cannot be verified.</source>
+        <translation>Die Identität von %1 kann nicht überprüft werden.</translation>
+    </message>
+    <message>
+        <source>Trust Always</source>
+        <translation>Immer vertrauen</translation>
+    </message>
+    <message>
+        <source>Connect Once</source>
+        <translation>Einmal verbinden</translation>
+    </message>
+</context>
+<context>
     <name>RdpInstance</name>
     <message>
         <source>%1 now has control of the session.</source>
@@ -259,6 +349,104 @@
     <message>
         <source>%1 has left the session.</source>
         <translation>%1 hat die Sitzung verlassen.</translation>
+    </message>
+</context>
+<context>
+    <name>RdpOptionsDialog</name>
+    <message>
+        <source>Change Update Settings</source>
+        <translation>Aktualisierung selbst einstellen</translation>
+    </message>
+    <message>
+        <source>Image Quality: Highest</source>
+        <translation>Bildqualität: Höchste</translation>
+    </message>
+    <message>
+        <source>Frame Rate: 60 fps</source>
+        <translation>Bildrate: 60 fps</translation>
+    </message>
+    <message>
+        <source>Frame Window: Off</source>
+        <translation>Bildfenster: Aus</translation>
+    </message>
+    <message>
+        <source>Zoom: %1</source>
+        <translation>Zoom: %1</translation>
+    </message>
+    <message>
+        <source>Highest</source>
+        <translation>Höchste</translation>
+    </message>
+    <message>
+        <source>Very Low</source>
+        <translation>Sehr niedrig</translation>
+    </message>
+    <message>
+        <source>Higher</source>
+        <translation>Höher</translation>
+    </message>
+    <message>
+        <source>Lower</source>
+        <translation>Niedriger</translation>
+    </message>
+    <message>
+        <source>Medium</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <source>Image Quality: %1</source>
+        <translation>Bildqualität: %1</translation>
+    </message>
+    <message>
+        <source>Frame Rate: %1 fps</source>
+        <translation>Bildrate: %1 fps</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <source>Frame Window: %1</source>
+        <translation>Bildfenster: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RdpSharingDialog</name>
+    <message>
+        <source>Share the secret key.</source>
+        <translation>Den geheimen Schlüssel weitergeben.</translation>
+    </message>
+    <message>
+        <source>Turn sharing on/off.</source>
+        <translation>Freigabe ein- oder ausschalten.</translation>
+    </message>
+    <message>
+        <source>Email</source>
+        <translation>E-Mail</translation>
+    </message>
+    <message>
+        <source>Email the key.</source>
+        <translation>Den Schlüssel per E-Mail senden.</translation>
+    </message>
+    <message>
+        <source>Copy to Clipboard</source>
+        <translation>In die Zwischenablage kopieren</translation>
+    </message>
+    <message>
+        <source>Copy the key to the clipboard.</source>
+        <translation>Den Schlüssel in die Zwischenablage kopieren.</translation>
+    </message>
+    <message>
+        <source>Join %1 Session</source>
+        <translation>An %1-Sitzung teilnehmen</translation>
+    </message>
+    <message>
+        <source>To join the session enter the following key when prompted
+
+%1</source>
+        <translation>Um an der Sitzung teilzunehmen, geben Sie bei der Aufforderung den folgenden Schlüssel ein:
+
+%1</translation>
     </message>
 </context>
 <context>
@@ -289,6 +477,25 @@
     <message>
         <source>Show the sharing controls.</source>
         <translation>Die Steuerung der Freigabe anzeigen.</translation>
+    </message>
+</context>
+<context>
+    <name>RdpViewerModel</name>
+    <message>
+        <source>me</source>
+        <translation>ich</translation>
+    </message>
+    <message>
+        <source>owner</source>
+        <translation>Besitzer</translation>
+    </message>
+    <message>
+        <source>controller</source>
+        <translation>steuert</translation>
+    </message>
+    <message>
+        <source>Viewer</source>
+        <translation>Zuschauer</translation>
     </message>
 </context>
 <context>
