@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QUrl>
+#include <QXmlStreamReader>
 #include <QXmlSchema>
 #include <QXmlSchemaValidator>
 
@@ -142,8 +143,13 @@ Connection loadConnection(const QString &filePath)
     if (!validator.validate(&file, QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath())))
         return Connection();
 
+    // Through QXmlStreamReader: the default reader turns character references
+    // beyond U+FFFF into U+0000.
+    if (!file.seek(0))
+        return Connection();
+    QXmlStreamReader reader(&file);
     QDomDocument document;
-    if (!file.seek(0) || !document.setContent(&file))
+    if (!document.setContent(&reader, false))
         return Connection();
     return Connection::fromXml(document);
 }

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -43,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!saveConnection(copy, loaded, error))
         std::abort();
     const Connection reloaded = loadConnection(copy);
-    if (fields(reloaded) != fields(loaded))
+    if (fields(reloaded) != fields(loaded)) {
+        std::fprintf(stderr, "loaded [%s]\nreloaded [%s]\n", qPrintable(fields(loaded)), qPrintable(fields(reloaded)));
         std::abort();
+    }
     return 0;
 }
