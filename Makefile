@@ -50,9 +50,10 @@ fuzz: deps
 	  name=$${harness##*/fuzz_}; \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$name $(FUZZ_BUILD)/crashes; \
 	  echo "== $$name: $(FUZZ_SECONDS) s"; \
+	  dict=tests/fuzz/$$name.dict; [ -f $$dict ] && dict=-dict=$$dict || dict=; \
 	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  QT_QPA_PLATFORM=offscreen \
-	  $$harness -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  $$harness -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$dict \
 	    -artifact_prefix=$(FUZZ_BUILD)/crashes/$$name- \
 	    $(FUZZ_BUILD)/corpus/$$name tests/fuzz/corpus/$$name; \
 	done

@@ -36,6 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file.write(reinterpret_cast<const char *>(data), qint64(size));
     file.close();
 
+    // The mapping alone, also for documents the schema would refuse.
+    QDomDocument document;
+    if (document.setContent(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size))))
+        Connection::fromXml(document);
+
     const Connection loaded = loadConnection(path);
     if (!loaded.isValid())
         return 0;
