@@ -16,11 +16,7 @@ CMAKE_OPTIONS =
 ifeq ($(SANITIZE),1)
 BUILD = build-asan
 CMAKE_OPTIONS += -DNUVEK_SANITIZE=ON
-# No leak checking: Qt, fontconfig and FreeRDP keep memory until exit on purpose,
-# and LeakSanitizer cannot stop the world where ptrace is not allowed.
-# Undefined behaviour fails the test instead of only printing a line.
-export ASAN_OPTIONS ?= detect_leaks=0
-export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+# The sanitizer options are built into the programs: tools/sanitize/defaultoptions.cpp.
 endif
 
 .PHONY: all deps build run test demo fuzz clean
