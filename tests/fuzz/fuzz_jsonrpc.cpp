@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -37,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         emit device.readyRead();
     }
     if (handler) {
-        handler->isOk();
-        handler->pendingIds();
+        if (!handler->isOk() && handler->errorString().isEmpty())
+            std::abort();
         delete handler.data();
     }
     return 0;
