@@ -9,9 +9,9 @@
 #include <QNetworkRequest>
 #include <QSaveFile>
 #include <QUrl>
+#include <QXmlStreamReader>
 #include <QXmlSchema>
 #include <QXmlSchemaValidator>
-#include <QXmlStreamReader>
 
 #include <cerrno>
 
@@ -226,8 +226,11 @@ Connection loadConnection(const QString &filePath)
     const QByteArray bytes = readProfileFile(filePath);
     if (bytes.isNull() || !isPlainXml(bytes))
         return Connection();
+    // Through QXmlStreamReader: the default reader turns character references
+    // beyond U+FFFF into U+0000.
     QDomDocument document;
-    if (!document.setContent(bytes))
+    QXmlStreamReader reader(bytes);
+    if (!document.setContent(&reader, false))
         return Connection();
     removeSchemaHints(document.documentElement());
 
