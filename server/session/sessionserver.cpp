@@ -11,6 +11,7 @@
 #include "viewer.h"
 #include "x11capture.h"
 
+#include <freerdp/channels/wtsvc.h>
 #include <freerdp/codec/rfx.h>
 #include <freerdp/svc.h>
 #include <winpr/sysinfo.h>
@@ -72,6 +73,22 @@ uint32_t framesInFlight(const Viewer &viewer, UINT64 now)
     return lag != 0 && now - viewer.lastAckTime > 1000 ? 0 : lag;
 }
 
+// Whether a peer's address is this computer's: only there may a login do
+// without TLS (the other logins come from direct joins).
+bool isLoopback(const char *host)
+{
+    const std::string address = host ? host : "";
+    return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
+}
+
+void refuseLogin(rdpShadowClient *client)
+{
+    // Tell the client why before the connection closes; without it a
+    // refused login looks like an orderly end of the session.
+    freerdp_set_error_info(client->context.rdp, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
+    freerdp_send_error_info(client->context.rdp);
+}
+
 } // namespace
 
 SessionServer &SessionServer::instance()
@@ -108,13 +125,23 @@ int SessionServer::authenticate(rdpShadowSubsystem *, rdpShadowClient *client, c
                                 const char *, const char *password)
 {
     SessionServer &self = instance();
+    if (!client->context.settings->TlsSecurity && !isLoopback(client->context.peer->hostname)) {
+        std::fprintf(stderr, "nuvek2_rdp: login from %s without TLS refused\n",
+                     client->context.peer->hostname);
+        refuseLogin(client);
+        return -1;
+    }
     if (self.m_login && self.m_login->accepts(password))
         return 1;
+    {
+        std::lock_guard<std::mutex> lock(self.m_lock);
+        if (LoginCheck::matches(self.m_sharingPassword, password)) {
+            self.m_viewerLogins[client] = self.m_sharingPassword;
+            return 1;
+        }
+    }
     std::fprintf(stderr, "nuvek2_rdp: login of \"%s\" refused\n", user ? user : "");
-    // Tell the client why before the connection closes; without it a
-    // refused login looks like an orderly end of the session.
-    freerdp_set_error_info(client->context.rdp, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
-    freerdp_send_error_info(client->context.rdp);
+    refuseLogin(client);
     return -1;
 }
 
@@ -131,10 +158,27 @@ BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
     SessionServer &self = instance();
     freerdp_peer *peer = client->context.peer;
     rdpSettings *settings = client->context.settings;
+    uint32_t shareId = 0;
+    {
+        std::lock_guard<std::mutex> lock(self.m_lock);
+        auto login = self.m_viewerLogins.find(client);
+        if (login != self.m_viewerLogins.end()) {
+            // Sharing may have stopped (or started again) since the login.
+            const bool current = login->second == self.m_sharingPassword;
+            self.m_viewerLogins.erase(login);
+            if (!current) {
+                refuseLogin(client);
+                return FALSE;
+            }
+            shareId = self.m_nextShareId++;
+        }
+    }
     auto *viewer = new Viewer;
     viewer->client = client;
     viewer->user = settings->Username ? settings->Username : "";
-    std::fprintf(stderr, "nuvek2_rdp: %s connected\n", viewer->user.c_str());
+    viewer->shareId = shareId;
+    std::fprintf(stderr, "nuvek2_rdp: %s connected%s\n", viewer->user.c_str(),
+                 shareId ? " to view" : "");
 
     viewer->activate = peer->Activate;
     peer->Activate = &SessionServer::onActivate;
@@ -149,11 +193,12 @@ BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
     viewer->cfg.open(client->vcm, OXCFG_CHANNEL_NAME);
     viewer->share.open(client->vcm, OXSHARE_CHANNEL_NAME);
     DeskChannel::connected(*viewer);
-    ShareChannel::connected(*viewer);
     {
         std::lock_guard<std::mutex> lock(self.m_lock);
         viewer->cfg.send(CfgChannel::optionsUpdated(self.m_options.toJson()));
         self.m_viewers[client] = viewer;
+        if (shareId)
+            self.broadcastStatusLocked();
     }
     if (self.m_clipboard)
         self.m_clipboard->attach(*viewer);
@@ -166,11 +211,23 @@ void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *clie
     Viewer *viewer = nullptr;
     {
         std::lock_guard<std::mutex> lock(self.m_lock);
+        self.m_viewerLogins.erase(client);
         auto found = self.m_viewers.find(client);
         if (found == self.m_viewers.end())
             return;
         viewer = found->second;
         self.m_viewers.erase(found);
+        if (viewer->shareId != 0 && viewer->shareId == self.m_controller)
+            self.m_controller = 0; // control goes back to the owner
+        if (viewer->shareId != 0 && !viewer->kicked)
+            self.broadcastStatusLocked();
+    }
+    if (viewer->kicked) {
+        // What was queued for the client (the notice on oxshare) goes out
+        // first, then the reason, which its client takes as a quiet end.
+        WTSVirtualChannelManagerCheckFileDescriptor(client->vcm);
+        freerdp_set_error_info(client->context.rdp, ERRINFO_RPC_INITIATED_DISCONNECT);
+        freerdp_send_error_info(client->context.rdp);
     }
     std::fprintf(stderr, "nuvek2_rdp: %s disconnected after %llu frames of %llu bytes on average\n",
                  viewer->user.c_str(), static_cast<unsigned long long>(viewer->frames),
@@ -206,7 +263,7 @@ BOOL SessionServer::synchronizeEvent(rdpShadowSubsystem *, rdpShadowClient *, UI
 BOOL SessionServer::keyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
                                   UINT16 code)
 {
-    if (client->mayInteract)
+    if (client->mayInteract && instance().inControl(client))
         instance().m_capture->keyboard(flags, code);
     return TRUE;
 }
@@ -214,7 +271,7 @@ BOOL SessionServer::keyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client,
 BOOL SessionServer::unicodeKeyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client,
                                          UINT16 flags, UINT16 code)
 {
-    if (client->mayInteract)
+    if (client->mayInteract && instance().inControl(client))
         instance().m_capture->unicodeKeyboard(flags, code);
     return TRUE;
 }
@@ -222,15 +279,18 @@ BOOL SessionServer::unicodeKeyboardEvent(rdpShadowSubsystem *, rdpShadowClient *
 BOOL SessionServer::mouseEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
                                UINT16 x, UINT16 y)
 {
-    if (client->mayInteract)
-        instance().m_capture->mouse(flags, x, y);
+    SessionServer &self = instance();
+    if (!client->mayInteract || !self.inControl(client))
+        return TRUE;
+    self.m_capture->mouse(flags, x, y);
+    self.sharePointer(client, flags, x, y);
     return TRUE;
 }
 
 BOOL SessionServer::extendedMouseEvent(rdpShadowSubsystem *, rdpShadowClient *client,
                                        UINT16 flags, UINT16 x, UINT16 y)
 {
-    if (client->mayInteract)
+    if (client->mayInteract && instance().inControl(client))
         instance().m_capture->extendedMouse(flags, x, y);
     return TRUE;
 }
@@ -251,6 +311,13 @@ BOOL SessionServer::onActivate(freerdp_peer *peer)
     viewer->appliedCompression = -1;
     self.applyCompression(*viewer);
     self.m_capture->sendCursor(viewer->client);
+    {
+        // Every (re)activation: the client hears who it is, then the status.
+        std::lock_guard<std::mutex> lock(self.m_lock);
+        viewer->active = true;
+        viewer->share.send(ShareChannel::clientId(viewer->shareId));
+        viewer->share.send(self.statusLocked());
+    }
     return result;
 }
 
@@ -278,7 +345,7 @@ void SessionServer::pumpChannels(Viewer &viewer)
             CfgChannel::received(*this, viewer, reader);
     for (const OxBytes &message : viewer.share.takeReceived())
         if (reader.open(message))
-            ShareChannel::received(viewer, reader);
+            ShareChannel::received(*this, viewer, reader);
 }
 
 BOOL SessionServer::onSurfaceFrameBits(rdpContext *context, const SURFACE_BITS_COMMAND *cmd,
@@ -408,4 +475,110 @@ void SessionServer::dropViewers()
 {
     const int count = shadow_client_boardcast_quit(m_server, 0);
     std::fprintf(stderr, "nuvek2_rdp: dropping %d viewer(s)\n", count);
+}
+
+bool SessionServer::inControl(rdpShadowClient *client)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto found = m_viewers.find(client);
+    return found != m_viewers.end() && !found->second->kicked
+        && found->second->shareId == m_controller;
+}
+
+void SessionServer::sharePointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_sharingPassword.empty())
+        return;
+    const OxBytes message = ShareChannel::pointer(x, y, flags);
+    for (auto &entry : m_viewers)
+        if (entry.first != client && entry.second->active && !entry.second->kicked)
+            entry.second->share.send(message);
+}
+
+OxBytes SessionServer::statusLocked() const
+{
+    std::vector<ShareChannel::Entry> entries;
+    bool ownerListed = false;
+    for (auto &entry : m_viewers) {
+        const Viewer &viewer = *entry.second;
+        if (viewer.kicked || (viewer.shareId == 0 && ownerListed))
+            continue;
+        ownerListed |= viewer.shareId == 0;
+        entries.push_back({viewer.shareId, viewer.shareId == m_controller, viewer.user});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const ShareChannel::Entry &a, const ShareChannel::Entry &b) { return a.id < b.id; });
+    return ShareChannel::status(!m_sharingPassword.empty(), entries);
+}
+
+void SessionServer::broadcastStatusLocked()
+{
+    const OxBytes status = statusLocked();
+    for (auto &entry : m_viewers)
+        if (entry.second->active && !entry.second->kicked)
+            entry.second->share.send(status);
+}
+
+void SessionServer::dismissLocked(Viewer &viewer)
+{
+    if (viewer.kicked.exchange(true))
+        return;
+    std::fprintf(stderr, "nuvek2_rdp: viewer %u (%s) removed\n", viewer.shareId,
+                 viewer.user.c_str());
+    if (viewer.shareId == m_controller)
+        m_controller = 0;
+    viewer.share.send(ShareChannel::disconnectInfo(ERRINFO_RPC_INITIATED_DISCONNECT));
+    MessageQueue_PostQuit(viewer.client->MsgQueue, 0);
+}
+
+void SessionServer::startSharing(Viewer &from, const std::string &password)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (from.shareId != 0)
+        return;
+    // A new password replaces the old one; viewers already in stay.
+    m_sharingPassword = password;
+    std::fprintf(stderr, "nuvek2_rdp: sharing on\n");
+    broadcastStatusLocked();
+}
+
+void SessionServer::stopSharing(Viewer &from)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (from.shareId != 0)
+        return;
+    m_sharingPassword.clear();
+    for (auto &entry : m_viewers)
+        if (entry.second->shareId != 0)
+            dismissLocked(*entry.second);
+    m_controller = 0;
+    std::fprintf(stderr, "nuvek2_rdp: sharing off\n");
+    broadcastStatusLocked();
+}
+
+void SessionServer::kickViewer(Viewer &from, uint32_t id)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (from.shareId != 0 || id == 0)
+        return;
+    for (auto &entry : m_viewers)
+        if (entry.second->shareId == id)
+            dismissLocked(*entry.second);
+    broadcastStatusLocked();
+}
+
+void SessionServer::giveControl(Viewer &from, uint32_t id)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (from.kicked || (from.shareId != 0 && from.shareId != m_controller))
+        return;
+    const bool known = id == 0 || std::any_of(m_viewers.begin(), m_viewers.end(), [id](auto &entry) {
+        return entry.second->shareId == id && !entry.second->kicked;
+    });
+    if (!known || id == m_controller)
+        return;
+    m_controller = id;
+    std::fprintf(stderr, "nuvek2_rdp: viewer %u has control\n", id);
+    broadcastStatusLocked();
 }
