@@ -48,6 +48,9 @@ public:
     void stopSharing(Viewer &from);
     void kickViewer(Viewer &from, uint32_t id);
     void giveControl(Viewer &from, uint32_t id);
+    // Whether this connection's input (keys, pointer, clipboard) reaches the
+    // session: only the one in control's does.
+    bool inControl(rdpShadowClient *client);
 
 private:
     SessionServer() = default;
@@ -75,8 +78,6 @@ private:
     static BOOL onFrameAcknowledge(rdpContext *context, UINT32 frameId);
 
     Viewer *viewer(rdpShadowClient *client);
-    // Whether this connection's input reaches the session: the one in control.
-    bool inControl(rdpShadowClient *client);
     // Sends the controller's pointer to everyone else while sharing.
     void sharePointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y);
     // The status every activated connection hears (m_lock held).
