@@ -311,9 +311,10 @@ BOOL SessionServer::onActivate(freerdp_peer *peer)
     viewer->appliedCompression = -1;
     self.applyCompression(*viewer);
     self.m_capture->sendCursor(viewer->client);
-    {
-        // Every (re)activation: the client hears who it is, then the status.
-        std::lock_guard<std::mutex> lock(self.m_lock);
+    std::lock_guard<std::mutex> lock(self.m_lock);
+    if (!viewer->active) {
+        // The first activation (a resize activates again): the client hears
+        // who it is, then the status; from now on every change of it.
         viewer->active = true;
         viewer->share.send(ShareChannel::clientId(viewer->shareId));
         viewer->share.send(self.statusLocked());
