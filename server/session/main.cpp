@@ -32,8 +32,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: nuvek2_rdp --display :N --port P --password-file FILE [--direct ADDRESS]\n");
+    std::fprintf(stderr, "usage: nuvek2_rdp --display :N --port P --password-file FILE"
+                         " [--direct ADDRESS]\n");
     return 2;
 }
 

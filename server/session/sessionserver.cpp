@@ -78,7 +78,8 @@ uint32_t framesInFlight(const Viewer &viewer, UINT64 now)
 bool isLoopback(const char *host)
 {
     const std::string address = host ? host : "";
-    return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
+    return address.rfind("127.", 0) == 0 || address == "::1"
+        || address.rfind("::ffff:127.", 0) == 0;
 }
 
 void refuseLogin(rdpShadowClient *client)
@@ -209,6 +210,7 @@ void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *clie
 {
     SessionServer &self = instance();
     Viewer *viewer = nullptr;
+    Held held;
     {
         std::lock_guard<std::mutex> lock(self.m_lock);
         self.m_viewerLogins.erase(client);
@@ -218,10 +220,11 @@ void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *clie
         viewer = found->second;
         self.m_viewers.erase(found);
         if (viewer->shareId != 0 && viewer->shareId == self.m_controller)
-            self.m_controller = 0; // control goes back to the owner
+            held = self.moveControlLocked(0); // control goes back to the owner
         if (viewer->shareId != 0 && !viewer->kicked)
             self.broadcastStatusLocked();
     }
+    self.release(held);
     if (viewer->kicked) {
         // What was queued for the client (the notice on oxshare) goes out
         // first, then the reason, which its client takes as a quiet end.
@@ -263,7 +266,7 @@ BOOL SessionServer::synchronizeEvent(rdpShadowSubsystem *, rdpShadowClient *, UI
 BOOL SessionServer::keyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
                                   UINT16 code)
 {
-    if (client->mayInteract && instance().inControl(client))
+    if (client->mayInteract && instance().admitKey(client, flags, code))
         instance().m_capture->keyboard(flags, code);
     return TRUE;
 }
@@ -280,7 +283,7 @@ BOOL SessionServer::mouseEvent(rdpShadowSubsystem *, rdpShadowClient *client, UI
                                UINT16 x, UINT16 y)
 {
     SessionServer &self = instance();
-    if (!client->mayInteract || !self.inControl(client))
+    if (!client->mayInteract || !self.admitPointer(client, flags, x, y))
         return TRUE;
     self.m_capture->mouse(flags, x, y);
     self.sharePointer(client, flags, x, y);
@@ -509,7 +512,9 @@ OxBytes SessionServer::statusLocked() const
         entries.push_back({viewer.shareId, viewer.shareId == m_controller, viewer.user});
     }
     std::sort(entries.begin(), entries.end(),
-              [](const ShareChannel::Entry &a, const ShareChannel::Entry &b) { return a.id < b.id; });
+              [](const ShareChannel::Entry &a, const ShareChannel::Entry &b) {
+                  return a.id < b.id;
+              });
     return ShareChannel::status(!m_sharingPassword.empty(), entries);
 }
 
@@ -527,8 +532,6 @@ void SessionServer::dismissLocked(Viewer &viewer)
         return;
     std::fprintf(stderr, "nuvek2_rdp: viewer %u (%s) removed\n", viewer.shareId,
                  viewer.user.c_str());
-    if (viewer.shareId == m_controller)
-        m_controller = 0;
     viewer.share.send(ShareChannel::disconnectInfo(ERRINFO_RPC_INITIATED_DISCONNECT));
     MessageQueue_PostQuit(viewer.client->MsgQueue, 0);
 }
@@ -546,40 +549,104 @@ void SessionServer::startSharing(Viewer &from, const std::string &password)
 
 void SessionServer::stopSharing(Viewer &from)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (from.shareId != 0)
-        return;
-    m_sharingPassword.clear();
-    for (auto &entry : m_viewers)
-        if (entry.second->shareId != 0)
-            dismissLocked(*entry.second);
-    m_controller = 0;
-    std::fprintf(stderr, "nuvek2_rdp: sharing off\n");
-    broadcastStatusLocked();
+    Held held;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (from.shareId != 0)
+            return;
+        m_sharingPassword.clear();
+        for (auto &entry : m_viewers)
+            if (entry.second->shareId != 0)
+                dismissLocked(*entry.second);
+        held = moveControlLocked(0);
+        std::fprintf(stderr, "nuvek2_rdp: sharing off\n");
+        broadcastStatusLocked();
+    }
+    release(held);
 }
 
 void SessionServer::kickViewer(Viewer &from, uint32_t id)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (from.shareId != 0 || id == 0)
-        return;
-    for (auto &entry : m_viewers)
-        if (entry.second->shareId == id)
-            dismissLocked(*entry.second);
-    broadcastStatusLocked();
+    Held held;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (from.shareId != 0 || id == 0)
+            return;
+        for (auto &entry : m_viewers)
+            if (entry.second->shareId == id)
+                dismissLocked(*entry.second);
+        if (id == m_controller)
+            held = moveControlLocked(0);
+        broadcastStatusLocked();
+    }
+    release(held);
 }
 
 void SessionServer::giveControl(Viewer &from, uint32_t id)
 {
+    Held held;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (from.kicked || (from.shareId != 0 && from.shareId != m_controller))
+            return;
+        const bool known = id == 0
+            || std::any_of(m_viewers.begin(), m_viewers.end(), [id](auto &entry) {
+                   return entry.second->shareId == id && !entry.second->kicked;
+               });
+        if (!known || id == m_controller)
+            return;
+        held = moveControlLocked(id);
+        std::fprintf(stderr, "nuvek2_rdp: viewer %u has control\n", id);
+        broadcastStatusLocked();
+    }
+    release(held);
+}
+
+bool SessionServer::admitKey(rdpShadowClient *client, UINT16 flags, UINT16 code)
+{
     std::lock_guard<std::mutex> lock(m_lock);
-    if (from.kicked || (from.shareId != 0 && from.shareId != m_controller))
-        return;
-    const bool known = id == 0 || std::any_of(m_viewers.begin(), m_viewers.end(), [id](auto &entry) {
-        return entry.second->shareId == id && !entry.second->kicked;
-    });
-    if (!known || id == m_controller)
-        return;
+    auto found = m_viewers.find(client);
+    if (found == m_viewers.end() || found->second->kicked || found->second->shareId != m_controller)
+        return false;
+    const uint32_t key = code | (flags & KBD_FLAGS_EXTENDED ? 0x100u : 0u);
+    if (flags & KBD_FLAGS_RELEASE)
+        m_held.keys.erase(key);
+    else
+        m_held.keys.insert(key);
+    return true;
+}
+
+bool SessionServer::admitPointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto found = m_viewers.find(client);
+    if (found == m_viewers.end() || found->second->kicked || found->second->shareId != m_controller)
+        return false;
+    const UINT16 buttons = flags & (PTR_FLAGS_BUTTON1 | PTR_FLAGS_BUTTON2 | PTR_FLAGS_BUTTON3);
+    if (flags & PTR_FLAGS_DOWN)
+        m_held.buttons |= buttons;
+    else
+        m_held.buttons &= ~buttons;
+    m_held.x = x;
+    m_held.y = y;
+    return true;
+}
+
+SessionServer::Held SessionServer::moveControlLocked(uint32_t id)
+{
     m_controller = id;
-    std::fprintf(stderr, "nuvek2_rdp: viewer %u has control\n", id);
-    broadcastStatusLocked();
+    Held held = m_held;
+    m_held.keys.clear();
+    m_held.buttons = 0;
+    return held;
+}
+
+void SessionServer::release(const Held &held)
+{
+    for (uint32_t key : held.keys)
+        m_capture->keyboard(KBD_FLAGS_RELEASE | (key & 0x100 ? KBD_FLAGS_EXTENDED : 0),
+                            static_cast<UINT16>(key & 0xFF));
+    for (UINT16 button : {PTR_FLAGS_BUTTON1, PTR_FLAGS_BUTTON2, PTR_FLAGS_BUTTON3})
+        if (held.buttons & button)
+            m_capture->mouse(button, held.x, held.y);
 }

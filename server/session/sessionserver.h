@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 
@@ -85,6 +86,23 @@ private:
     OxBytes statusLocked() const;
     // Asks a viewer's thread to end its connection after telling the client.
     void dismissLocked(Viewer &viewer);
+
+    // Keys and buttons the one in control holds down: let go of when control
+    // moves, or they would stay down in the session.
+    struct Held
+    {
+        std::set<uint32_t> keys; // scan code, | 0x100 for extended keys
+        UINT16 buttons = 0;      // PTR_FLAGS_BUTTON1..3
+        UINT16 x = 0;
+        UINT16 y = 0;
+    };
+    // Whether the input is the one in control's; records what it holds.
+    bool admitKey(rdpShadowClient *client, UINT16 flags, UINT16 code);
+    bool admitPointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y);
+    // Hands control to id; what the one before held is to be released (with
+    // m_lock no longer held: the capture takes its own lock).
+    Held moveControlLocked(uint32_t id);
+    void release(const Held &held);
     void pumpChannels(Viewer &viewer);
     // The viewer's RemoteFX encoder, when it has one (viewer thread only).
     RFX_CONTEXT *remoteFx(Viewer &viewer);
@@ -109,6 +127,7 @@ private:
     // while not sharing; the id in control (0: the owner); the next viewer id.
     std::string m_sharingPassword;
     uint32_t m_controller = 0;
+    Held m_held;
     uint32_t m_nextShareId = 1;
     // Logins accepted with the sharing password, until they connect.
     std::map<rdpShadowClient *, std::string> m_viewerLogins;
