@@ -198,8 +198,7 @@ BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
         std::lock_guard<std::mutex> lock(self.m_lock);
         viewer->cfg.send(CfgChannel::optionsUpdated(self.m_options.toJson()));
         self.m_viewers[client] = viewer;
-        if (shareId)
-            self.broadcastStatusLocked();
+        self.broadcastStatusLocked(); // the owner's entry too may be new
     }
     if (self.m_clipboard)
         self.m_clipboard->attach(*viewer);
@@ -221,7 +220,7 @@ void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *clie
         self.m_viewers.erase(found);
         if (viewer->shareId != 0 && viewer->shareId == self.m_controller)
             held = self.moveControlLocked(0); // control goes back to the owner
-        if (viewer->shareId != 0 && !viewer->kicked)
+        if (!viewer->kicked)
             self.broadcastStatusLocked();
     }
     self.release(held);
