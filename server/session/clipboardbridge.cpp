@@ -1,6 +1,7 @@
 #include "clipboardbridge.h"
 
 #include "channels/oxpdu.h"
+#include "sessionserver.h"
 #include "viewer.h"
 
 #include <freerdp/channels/cliprdr.h>
@@ -328,7 +329,9 @@ UINT ClipboardBridge::onClientFormatList(CliprdrServerContext *context,
         else if (formatList->formats[i].formatId == CF_TEXT && wanted == 0)
             wanted = CF_TEXT;
     }
-    if (wanted == 0)
+    // A viewer without control only watches: its clipboard stays its own.
+    auto *client = reinterpret_cast<rdpShadowClient *>(context->rdpcontext);
+    if (wanted == 0 || !SessionServer::instance().inControl(client))
         return CHANNEL_RC_OK;
     {
         std::lock_guard<std::mutex> lock(peer->bridge->m_lock);

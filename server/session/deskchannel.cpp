@@ -13,10 +13,12 @@ void DeskChannel::connected(Viewer &viewer)
                                               X11Capture::MaxWidth, X11Capture::MaxHeight));
 }
 
-void DeskChannel::received(SessionServer &server, Viewer &, OxPduReader &message)
+void DeskChannel::received(SessionServer &server, Viewer &viewer, OxPduReader &message)
 {
     uint16_t width = 0, height = 0;
-    if (message.type() != oxdesk::SizeRequest || !oxdesk::decodeSize(message, width, height)) {
+    // Only the owner's connections size the desktop; viewers see it as it is.
+    if (viewer.shareId != 0 || message.type() != oxdesk::SizeRequest
+        || !oxdesk::decodeSize(message, width, height)) {
         std::fprintf(stderr, "nuvek2_rdp: oxdesk message of type %u dropped\n", message.type());
         return;
     }

@@ -27,15 +27,20 @@ bool LoginCheck::load(const std::string &path, std::string &error)
 
 bool LoginCheck::accepts(const char *password) const
 {
-    if (!password || m_password.empty())
+    return matches(m_password, password);
+}
+
+bool LoginCheck::matches(const std::string &secret, const char *guess)
+{
+    if (!guess || secret.empty())
         return false;
-    const size_t guessLength = std::strlen(password);
-    // Walk the whole stored password whatever the guess is, and fold every
+    const size_t guessLength = std::strlen(guess);
+    // Walk the whole secret whatever the guess is, and fold every
     // difference (the length's too) into one value.
-    unsigned char difference = guessLength == m_password.size() ? 0 : 1;
-    for (size_t i = 0; i < m_password.size(); ++i) {
-        const unsigned char guess = i < guessLength ? static_cast<unsigned char>(password[i]) : 0;
-        difference |= guess ^ static_cast<unsigned char>(m_password[i]);
+    unsigned char difference = guessLength == secret.size() ? 0 : 1;
+    for (size_t i = 0; i < secret.size(); ++i) {
+        const unsigned char c = i < guessLength ? static_cast<unsigned char>(guess[i]) : 0;
+        difference |= c ^ static_cast<unsigned char>(secret[i]);
     }
     return difference == 0;
 }

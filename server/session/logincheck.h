@@ -15,6 +15,10 @@ public:
 
     bool accepts(const char *password) const;
 
+    // Whether guess is secret, in the same time whatever the guess. An
+    // empty secret matches nothing.
+    static bool matches(const std::string &secret, const char *guess);
+
 private:
     std::string m_password;
 };

@@ -1,10 +1,15 @@
 // nuvek2_rdp: the RDP server of one session.
 //
-//   nuvek2_rdp --display :N --port P --password-file FILE
+//   nuvek2_rdp --display :N --port P --password-file FILE [--direct ADDRESS]
 //
 // Serves the X display :N (DISPLAY and XAUTHORITY come from the
-// environment; --display wins) on 127.0.0.1:P with standard RDP security.
-// Any user name logs in with the password in FILE. Prints
+// environment; --display wins) on 127.0.0.1:P with standard RDP security or
+// TLS (a self-signed certificate that FreeRDP's shadow library makes once,
+// in its configuration folder). With --direct it listens on ADDRESS:P as
+// well, for viewers that join without SSH: logins from other computers
+// must use TLS. Any user name logs in with the password in FILE as the
+// owner; while the owner shares the session, a login with the sharing
+// password is a viewer named by its user name. Prints
 // "nuvek2_rdp: listening on 127.0.0.1:P" once it accepts connections.
 // SIGUSR1 disconnects every viewer; SIGTERM and SIGINT end the server.
 
@@ -27,7 +32,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: nuvek2_rdp --display :N --port P --password-file FILE\n");
+    std::fprintf(stderr, "usage: nuvek2_rdp --display :N --port P --password-file FILE"
+                         " [--direct ADDRESS]\n");
     return 2;
 }
 
@@ -35,7 +41,7 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    std::string display, passwordFile;
+    std::string display, passwordFile, direct;
     long port = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -48,10 +54,13 @@ int main(int argc, char **argv)
             port = std::strtol(value, nullptr, 10);
         else if (option == "--password-file")
             passwordFile = value;
+        else if (option == "--direct")
+            direct = value;
         else
             return usage();
     }
-    if (port < 1 || port > 65535 || passwordFile.empty())
+    if (port < 1 || port > 65535 || passwordFile.empty()
+        || direct.find_first_of(", ") != std::string::npos)
         return usage();
     if (!display.empty())
         setenv("DISPLAY", display.c_str(), 1);
@@ -78,13 +87,15 @@ int main(int argc, char **argv)
     if (!server)
         return 1;
     server->port = static_cast<DWORD>(port);
-    server->ipcSocket = strdup("bind-address,127.0.0.1");
+    const std::string addresses =
+        "bind-address,127.0.0.1" + (direct.empty() || direct == "127.0.0.1" ? "" : "," + direct);
+    server->ipcSocket = strdup(addresses.c_str());
     server->authentication = TRUE;
     server->mayView = TRUE;
     server->mayInteract = TRUE;
     rdpSettings *settings = server->settings;
     settings->RdpSecurity = TRUE;
-    settings->TlsSecurity = FALSE;
+    settings->TlsSecurity = TRUE;
     settings->NlaSecurity = FALSE;
 
     if (shadow_server_init(server) < 0) {
@@ -106,6 +117,8 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("nuvek2_rdp: listening on 127.0.0.1:%ld\n", port);
+    if (!direct.empty() && direct != "127.0.0.1")
+        std::printf("nuvek2_rdp: listening on %s:%ld for direct joins\n", direct.c_str(), port);
     std::fflush(stdout);
 
     for (;;) {

@@ -11,6 +11,7 @@
 #include "viewer.h"
 #include "x11capture.h"
 
+#include <freerdp/channels/wtsvc.h>
 #include <freerdp/codec/rfx.h>
 #include <freerdp/svc.h>
 #include <winpr/sysinfo.h>
@@ -72,6 +73,23 @@ uint32_t framesInFlight(const Viewer &viewer, UINT64 now)
     return lag != 0 && now - viewer.lastAckTime > 1000 ? 0 : lag;
 }
 
+// Whether a peer's address is this computer's: only there may a login do
+// without TLS (the other logins come from direct joins).
+bool isLoopback(const char *host)
+{
+    const std::string address = host ? host : "";
+    return address.rfind("127.", 0) == 0 || address == "::1"
+        || address.rfind("::ffff:127.", 0) == 0;
+}
+
+void refuseLogin(rdpShadowClient *client)
+{
+    // Tell the client why before the connection closes; without it a
+    // refused login looks like an orderly end of the session.
+    freerdp_set_error_info(client->context.rdp, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
+    freerdp_send_error_info(client->context.rdp);
+}
+
 } // namespace
 
 SessionServer &SessionServer::instance()
@@ -108,13 +126,23 @@ int SessionServer::authenticate(rdpShadowSubsystem *, rdpShadowClient *client, c
                                 const char *, const char *password)
 {
     SessionServer &self = instance();
+    if (!client->context.settings->TlsSecurity && !isLoopback(client->context.peer->hostname)) {
+        std::fprintf(stderr, "nuvek2_rdp: login from %s without TLS refused\n",
+                     client->context.peer->hostname);
+        refuseLogin(client);
+        return -1;
+    }
     if (self.m_login && self.m_login->accepts(password))
         return 1;
+    {
+        std::lock_guard<std::mutex> lock(self.m_lock);
+        if (LoginCheck::matches(self.m_sharingPassword, password)) {
+            self.m_viewerLogins[client] = self.m_sharingPassword;
+            return 1;
+        }
+    }
     std::fprintf(stderr, "nuvek2_rdp: login of \"%s\" refused\n", user ? user : "");
-    // Tell the client why before the connection closes; without it a
-    // refused login looks like an orderly end of the session.
-    freerdp_set_error_info(client->context.rdp, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
-    freerdp_send_error_info(client->context.rdp);
+    refuseLogin(client);
     return -1;
 }
 
@@ -131,10 +159,27 @@ BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
     SessionServer &self = instance();
     freerdp_peer *peer = client->context.peer;
     rdpSettings *settings = client->context.settings;
+    uint32_t shareId = 0;
+    {
+        std::lock_guard<std::mutex> lock(self.m_lock);
+        auto login = self.m_viewerLogins.find(client);
+        if (login != self.m_viewerLogins.end()) {
+            // Sharing may have stopped (or started again) since the login.
+            const bool current = login->second == self.m_sharingPassword;
+            self.m_viewerLogins.erase(login);
+            if (!current) {
+                refuseLogin(client);
+                return FALSE;
+            }
+            shareId = self.m_nextShareId++;
+        }
+    }
     auto *viewer = new Viewer;
     viewer->client = client;
     viewer->user = settings->Username ? settings->Username : "";
-    std::fprintf(stderr, "nuvek2_rdp: %s connected\n", viewer->user.c_str());
+    viewer->shareId = shareId;
+    std::fprintf(stderr, "nuvek2_rdp: %s connected%s\n", viewer->user.c_str(),
+                 shareId ? " to view" : "");
 
     viewer->activate = peer->Activate;
     peer->Activate = &SessionServer::onActivate;
@@ -149,11 +194,11 @@ BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
     viewer->cfg.open(client->vcm, OXCFG_CHANNEL_NAME);
     viewer->share.open(client->vcm, OXSHARE_CHANNEL_NAME);
     DeskChannel::connected(*viewer);
-    ShareChannel::connected(*viewer);
     {
         std::lock_guard<std::mutex> lock(self.m_lock);
         viewer->cfg.send(CfgChannel::optionsUpdated(self.m_options.toJson()));
         self.m_viewers[client] = viewer;
+        self.broadcastStatusLocked(); // the owner's entry too may be new
     }
     if (self.m_clipboard)
         self.m_clipboard->attach(*viewer);
@@ -164,13 +209,27 @@ void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *clie
 {
     SessionServer &self = instance();
     Viewer *viewer = nullptr;
+    Held held;
     {
         std::lock_guard<std::mutex> lock(self.m_lock);
+        self.m_viewerLogins.erase(client);
         auto found = self.m_viewers.find(client);
         if (found == self.m_viewers.end())
             return;
         viewer = found->second;
         self.m_viewers.erase(found);
+        if (viewer->shareId != 0 && viewer->shareId == self.m_controller)
+            held = self.moveControlLocked(0); // control goes back to the owner
+        if (!viewer->kicked)
+            self.broadcastStatusLocked();
+    }
+    self.release(held);
+    if (viewer->kicked) {
+        // What was queued for the client (the notice on oxshare) goes out
+        // first, then the reason, which its client takes as a quiet end.
+        WTSVirtualChannelManagerCheckFileDescriptor(client->vcm);
+        freerdp_set_error_info(client->context.rdp, ERRINFO_RPC_INITIATED_DISCONNECT);
+        freerdp_send_error_info(client->context.rdp);
     }
     std::fprintf(stderr, "nuvek2_rdp: %s disconnected after %llu frames of %llu bytes on average\n",
                  viewer->user.c_str(), static_cast<unsigned long long>(viewer->frames),
@@ -206,7 +265,7 @@ BOOL SessionServer::synchronizeEvent(rdpShadowSubsystem *, rdpShadowClient *, UI
 BOOL SessionServer::keyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
                                   UINT16 code)
 {
-    if (client->mayInteract)
+    if (client->mayInteract && instance().admitKey(client, flags, code))
         instance().m_capture->keyboard(flags, code);
     return TRUE;
 }
@@ -214,7 +273,7 @@ BOOL SessionServer::keyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client,
 BOOL SessionServer::unicodeKeyboardEvent(rdpShadowSubsystem *, rdpShadowClient *client,
                                          UINT16 flags, UINT16 code)
 {
-    if (client->mayInteract)
+    if (client->mayInteract && instance().inControl(client))
         instance().m_capture->unicodeKeyboard(flags, code);
     return TRUE;
 }
@@ -222,15 +281,18 @@ BOOL SessionServer::unicodeKeyboardEvent(rdpShadowSubsystem *, rdpShadowClient *
 BOOL SessionServer::mouseEvent(rdpShadowSubsystem *, rdpShadowClient *client, UINT16 flags,
                                UINT16 x, UINT16 y)
 {
-    if (client->mayInteract)
-        instance().m_capture->mouse(flags, x, y);
+    SessionServer &self = instance();
+    if (!client->mayInteract || !self.admitPointer(client, flags, x, y))
+        return TRUE;
+    self.m_capture->mouse(flags, x, y);
+    self.sharePointer(client, flags, x, y);
     return TRUE;
 }
 
 BOOL SessionServer::extendedMouseEvent(rdpShadowSubsystem *, rdpShadowClient *client,
                                        UINT16 flags, UINT16 x, UINT16 y)
 {
-    if (client->mayInteract)
+    if (client->mayInteract && instance().inControl(client))
         instance().m_capture->extendedMouse(flags, x, y);
     return TRUE;
 }
@@ -251,6 +313,14 @@ BOOL SessionServer::onActivate(freerdp_peer *peer)
     viewer->appliedCompression = -1;
     self.applyCompression(*viewer);
     self.m_capture->sendCursor(viewer->client);
+    std::lock_guard<std::mutex> lock(self.m_lock);
+    if (!viewer->active) {
+        // The first activation (a resize activates again): the client hears
+        // who it is, then the status; from now on every change of it.
+        viewer->active = true;
+        viewer->share.send(ShareChannel::clientId(viewer->shareId));
+        viewer->share.send(self.statusLocked());
+    }
     return result;
 }
 
@@ -278,7 +348,7 @@ void SessionServer::pumpChannels(Viewer &viewer)
             CfgChannel::received(*this, viewer, reader);
     for (const OxBytes &message : viewer.share.takeReceived())
         if (reader.open(message))
-            ShareChannel::received(viewer, reader);
+            ShareChannel::received(*this, viewer, reader);
 }
 
 BOOL SessionServer::onSurfaceFrameBits(rdpContext *context, const SURFACE_BITS_COMMAND *cmd,
@@ -408,4 +478,174 @@ void SessionServer::dropViewers()
 {
     const int count = shadow_client_boardcast_quit(m_server, 0);
     std::fprintf(stderr, "nuvek2_rdp: dropping %d viewer(s)\n", count);
+}
+
+bool SessionServer::inControl(rdpShadowClient *client)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto found = m_viewers.find(client);
+    return found != m_viewers.end() && !found->second->kicked
+        && found->second->shareId == m_controller;
+}
+
+void SessionServer::sharePointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_sharingPassword.empty())
+        return;
+    const OxBytes message = ShareChannel::pointer(x, y, flags);
+    for (auto &entry : m_viewers)
+        if (entry.first != client && entry.second->active && !entry.second->kicked)
+            entry.second->share.send(message);
+}
+
+OxBytes SessionServer::statusLocked() const
+{
+    std::vector<ShareChannel::Entry> entries;
+    bool ownerListed = false;
+    for (auto &entry : m_viewers) {
+        const Viewer &viewer = *entry.second;
+        if (viewer.kicked || (viewer.shareId == 0 && ownerListed))
+            continue;
+        ownerListed |= viewer.shareId == 0;
+        entries.push_back({viewer.shareId, viewer.shareId == m_controller, viewer.user});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const ShareChannel::Entry &a, const ShareChannel::Entry &b) {
+                  return a.id < b.id;
+              });
+    return ShareChannel::status(!m_sharingPassword.empty(), entries);
+}
+
+void SessionServer::broadcastStatusLocked()
+{
+    const OxBytes status = statusLocked();
+    for (auto &entry : m_viewers)
+        if (entry.second->active && !entry.second->kicked)
+            entry.second->share.send(status);
+}
+
+void SessionServer::dismissLocked(Viewer &viewer)
+{
+    if (viewer.kicked.exchange(true))
+        return;
+    std::fprintf(stderr, "nuvek2_rdp: viewer %u (%s) removed\n", viewer.shareId,
+                 viewer.user.c_str());
+    viewer.share.send(ShareChannel::disconnectInfo(ERRINFO_RPC_INITIATED_DISCONNECT));
+    MessageQueue_PostQuit(viewer.client->MsgQueue, 0);
+}
+
+void SessionServer::startSharing(Viewer &from, const std::string &password)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (from.shareId != 0)
+        return;
+    // A new password replaces the old one; viewers already in stay.
+    m_sharingPassword = password;
+    std::fprintf(stderr, "nuvek2_rdp: sharing on\n");
+    broadcastStatusLocked();
+}
+
+void SessionServer::stopSharing(Viewer &from)
+{
+    Held held;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (from.shareId != 0)
+            return;
+        m_sharingPassword.clear();
+        for (auto &entry : m_viewers)
+            if (entry.second->shareId != 0)
+                dismissLocked(*entry.second);
+        held = moveControlLocked(0);
+        std::fprintf(stderr, "nuvek2_rdp: sharing off\n");
+        broadcastStatusLocked();
+    }
+    release(held);
+}
+
+void SessionServer::kickViewer(Viewer &from, uint32_t id)
+{
+    Held held;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (from.shareId != 0 || id == 0)
+            return;
+        for (auto &entry : m_viewers)
+            if (entry.second->shareId == id)
+                dismissLocked(*entry.second);
+        if (id == m_controller)
+            held = moveControlLocked(0);
+        broadcastStatusLocked();
+    }
+    release(held);
+}
+
+void SessionServer::giveControl(Viewer &from, uint32_t id)
+{
+    Held held;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (from.kicked || (from.shareId != 0 && from.shareId != m_controller))
+            return;
+        const bool known = id == 0
+            || std::any_of(m_viewers.begin(), m_viewers.end(), [id](auto &entry) {
+                   return entry.second->shareId == id && !entry.second->kicked;
+               });
+        if (!known || id == m_controller)
+            return;
+        held = moveControlLocked(id);
+        std::fprintf(stderr, "nuvek2_rdp: viewer %u has control\n", id);
+        broadcastStatusLocked();
+    }
+    release(held);
+}
+
+bool SessionServer::admitKey(rdpShadowClient *client, UINT16 flags, UINT16 code)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto found = m_viewers.find(client);
+    if (found == m_viewers.end() || found->second->kicked || found->second->shareId != m_controller)
+        return false;
+    const uint32_t key = code | (flags & KBD_FLAGS_EXTENDED ? 0x100u : 0u);
+    if (flags & KBD_FLAGS_RELEASE)
+        m_held.keys.erase(key);
+    else
+        m_held.keys.insert(key);
+    return true;
+}
+
+bool SessionServer::admitPointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto found = m_viewers.find(client);
+    if (found == m_viewers.end() || found->second->kicked || found->second->shareId != m_controller)
+        return false;
+    const UINT16 buttons = flags & (PTR_FLAGS_BUTTON1 | PTR_FLAGS_BUTTON2 | PTR_FLAGS_BUTTON3);
+    if (flags & PTR_FLAGS_DOWN)
+        m_held.buttons |= buttons;
+    else
+        m_held.buttons &= ~buttons;
+    m_held.x = x;
+    m_held.y = y;
+    return true;
+}
+
+SessionServer::Held SessionServer::moveControlLocked(uint32_t id)
+{
+    m_controller = id;
+    Held held = m_held;
+    m_held.keys.clear();
+    m_held.buttons = 0;
+    return held;
+}
+
+void SessionServer::release(const Held &held)
+{
+    for (uint32_t key : held.keys)
+        m_capture->keyboard(KBD_FLAGS_RELEASE | (key & 0x100 ? KBD_FLAGS_EXTENDED : 0),
+                            static_cast<UINT16>(key & 0xFF));
+    for (UINT16 button : {PTR_FLAGS_BUTTON1, PTR_FLAGS_BUTTON2, PTR_FLAGS_BUTTON3})
+        if (held.buttons & button)
+            m_capture->mouse(button, held.x, held.y);
 }

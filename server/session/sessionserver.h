@@ -1,6 +1,7 @@
 #ifndef NUVEK_RDP_SESSIONSERVER_H
 #define NUVEK_RDP_SESSIONSERVER_H
 
+#include "channels/oxpdu.h"
 #include "encodingoptions.h"
 
 #include <freerdp/codec/rfx.h>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 
@@ -40,6 +42,17 @@ public:
     // Disconnects every viewer; the server keeps listening.
     void dropViewers();
 
+    // Sharing requests of a viewer; only the owner's connections may share,
+    // stop and remove viewers, and the owner or the viewer in control may
+    // hand control over. Everyone connected hears the new status.
+    void startSharing(Viewer &from, const std::string &password);
+    void stopSharing(Viewer &from);
+    void kickViewer(Viewer &from, uint32_t id);
+    void giveControl(Viewer &from, uint32_t id);
+    // Whether this connection's input (keys, pointer, clipboard) reaches the
+    // session: only the one in control's does.
+    bool inControl(rdpShadowClient *client);
+
 private:
     SessionServer() = default;
 
@@ -66,6 +79,30 @@ private:
     static BOOL onFrameAcknowledge(rdpContext *context, UINT32 frameId);
 
     Viewer *viewer(rdpShadowClient *client);
+    // Sends the controller's pointer to everyone else while sharing.
+    void sharePointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y);
+    // The status every activated connection hears (m_lock held).
+    void broadcastStatusLocked();
+    OxBytes statusLocked() const;
+    // Asks a viewer's thread to end its connection after telling the client.
+    void dismissLocked(Viewer &viewer);
+
+    // Keys and buttons the one in control holds down: let go of when control
+    // moves, or they would stay down in the session.
+    struct Held
+    {
+        std::set<uint32_t> keys; // scan code, | 0x100 for extended keys
+        UINT16 buttons = 0;      // PTR_FLAGS_BUTTON1..3
+        UINT16 x = 0;
+        UINT16 y = 0;
+    };
+    // Whether the input is the one in control's; records what it holds.
+    bool admitKey(rdpShadowClient *client, UINT16 flags, UINT16 code);
+    bool admitPointer(rdpShadowClient *client, UINT16 flags, UINT16 x, UINT16 y);
+    // Hands control to id; what the one before held is to be released (with
+    // m_lock no longer held: the capture takes its own lock).
+    Held moveControlLocked(uint32_t id);
+    void release(const Held &held);
     void pumpChannels(Viewer &viewer);
     // The viewer's RemoteFX encoder, when it has one (viewer thread only).
     RFX_CONTEXT *remoteFx(Viewer &viewer);
@@ -85,6 +122,15 @@ private:
     std::map<rdpShadowClient *, Viewer *> m_viewers;
     EncodingOptions m_options;
     std::atomic<int> m_compression{0};
+
+    // Sharing (guarded by m_lock): the password viewers log in with, empty
+    // while not sharing; the id in control (0: the owner); the next viewer id.
+    std::string m_sharingPassword;
+    uint32_t m_controller = 0;
+    Held m_held;
+    uint32_t m_nextShareId = 1;
+    // Logins accepted with the sharing password, until they connect.
+    std::map<rdpShadowClient *, std::string> m_viewerLogins;
 };
 
 #endif // NUVEK_RDP_SESSIONSERVER_H

@@ -20,6 +20,15 @@ struct Viewer
     rdpShadowClient *client = nullptr;
     std::string user;
 
+    // Sharing: 0 on the owner's connections, a fresh id for each viewer that
+    // logged in with the sharing password.
+    uint32_t shareId = 0;
+    // Activated: it has heard its id and hears every status (the session
+    // server's lock guards it).
+    bool active = false;
+    // Removed by the owner: its client is told so before the connection ends.
+    std::atomic<bool> kicked{false};
+
     ChannelPort desk;
     ChannelPort cfg;
     ChannelPort share;
