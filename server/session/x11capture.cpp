@@ -579,6 +579,19 @@ void X11Capture::requestSize(int width, int height)
     std::lock_guard<std::mutex> lock(m_inputLock);
     Display *display = m_input;
     const Window root = DefaultRootWindow(display);
+    // The screen's size as it is now (this connection does not follow
+    // RandR events, so its own idea of the size may be stale). Setting the
+    // size the screen already has still makes the X server clear it to
+    // black, wiping what is shown: every viewer asks for its window's size
+    // when it connects, mostly the size the screen has.
+    Window rootReturn = None;
+    int x = 0, y = 0;
+    unsigned currentWidth = 0, currentHeight = 0, border = 0, depth = 0;
+    if (!XGetGeometry(display, root, &rootReturn, &x, &y, &currentWidth, &currentHeight, &border,
+                      &depth))
+        return;
+    if (int(currentWidth) == width && int(currentHeight) == height)
+        return;
     XRRScreenResources *resources = XRRGetScreenResources(display, root);
     if (!resources)
         return;
@@ -611,9 +624,8 @@ void X11Capture::requestSize(int width, int height)
         if (!listed)
             XRRAddOutputMode(display, output, mode);
     }
-    const int screen = DefaultScreen(display);
-    const int growWidth = std::max(width, DisplayWidth(display, screen));
-    const int growHeight = std::max(height, DisplayHeight(display, screen));
+    const int growWidth = std::max(width, int(currentWidth));
+    const int growHeight = std::max(height, int(currentHeight));
     // About 96 dots per inch, as the X server starts with.
     const auto millimetres = [](int pixels) { return pixels * 254 / 960; };
     XGrabServer(display);

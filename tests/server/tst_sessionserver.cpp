@@ -1,3 +1,5 @@
+#include "channels/oxcfg/oxcfg_main.h"
+#include "channels/oxdesk/oxdesk_main.h"
 #include "rdp/rdpcontext.h"
 #include "rdp/rdpinstance.h"
 #include "windows/rdpmainwidget.h"
@@ -8,6 +10,7 @@
 #include <QtTest>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <memory>
 #include <signal.h>
@@ -133,6 +136,24 @@ void TestSessionServer::viewersSeeTheScreen()
         QVERIFY(near(pixel(295, 195), box));
         QVERIFY(near(pixel(305, 205), background));
     }
+
+    // Asking for the size the screen has leaves the picture alone. The options that
+    // follow on the same connection tell when the server has handled the request.
+    RdpContext *context = first->sessionContext();
+    QVERIFY(context->oxdeskClient && context->oxcfgClient);
+    QCOMPARE(context->oxdeskClient->SizeRequest(context->oxdeskClient, 640, 480),
+             UINT(CHANNEL_RC_OK));
+    QCOMPARE(context->oxcfgClient->SetOptions(context->oxcfgClient, "{}"), UINT(CHANNEL_RC_OK));
+    QTRY_VERIFY_WITH_TIMEOUT(server.log().contains("options now"), 10000);
+    Display *display = XOpenDisplay(server.display().constData());
+    QVERIFY(display);
+    XImage *image = XGetImage(display, DefaultRootWindow(display), 150, 150, 1, 1, AllPlanes,
+                              ZPixmap);
+    const QRgb onScreen = image ? QRgb(XGetPixel(image, 0, 0)) : 0;
+    if (image)
+        XDestroyImage(image);
+    XCloseDisplay(display);
+    QVERIFY(near(onScreen | 0xFF000000u, box));
 }
 
 void TestSessionServer::refusesWrongPassword()

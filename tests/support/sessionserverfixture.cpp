@@ -94,6 +94,12 @@ bool SessionServerFixture::startServer(QString *error)
     return false;
 }
 
+QByteArray SessionServerFixture::log() const
+{
+    QFile file(m_home.filePath(QStringLiteral("rdp.log")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 void SessionServerFixture::stop()
 {
     stopProcess(m_server);

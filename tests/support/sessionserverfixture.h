@@ -32,6 +32,8 @@ public:
     static QString password() { return QStringLiteral("s3cret-\u00e9-pass"); }
     QProcess &server() { return m_server; }
     QProcess &xvnc() { return m_xvnc; }
+    // What the server has written to stderr so far.
+    QByteArray log() const;
 
     static bool startDisplay(QProcess &xvnc, const QSize &screen, QByteArray *display);
     static void stopProcess(QProcess &process);
