@@ -12,6 +12,8 @@
 // password is a viewer named by its user name. Prints
 // "nuvek2_rdp: listening on 127.0.0.1:P" once it accepts connections.
 // SIGUSR1 disconnects every viewer; SIGTERM and SIGINT end the server.
+// NUVEK2_RDP_TRACE=1 in the environment logs every message received on the
+// oxdesk, oxcfg and oxshare channels in hexadecimal on the standard error.
 
 #include "clipboardbridge.h"
 #include "logincheck.h"

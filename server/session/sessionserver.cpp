@@ -20,8 +20,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
+
+// With NUVEK2_RDP_TRACE set (and not "0"), every message received on our own channels is
+// logged in hexadecimal, its first 256 bytes.
+void trace(const char *channel, const OxBytes &message)
+{
+    static const bool on = [] {
+        const char *value = std::getenv("NUVEK2_RDP_TRACE");
+        return value && *value && std::strcmp(value, "0") != 0;
+    }();
+    if (!on)
+        return;
+    std::string hex;
+    const size_t shown = std::min<size_t>(message.size(), 256);
+    for (size_t i = 0; i < shown; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, i ? " %02x" : "%02x", message[i]);
+        hex += byte;
+    }
+    std::fprintf(stderr, "nuvek2_rdp: %s received %zu bytes: %s%s\n", channel, message.size(),
+                 hex.c_str(), shown < message.size() ? " ..." : "");
+}
 
 // The head of libfreerdp-shadow2's (2.11) per-viewer encoder, which the
 // library does not publish: the RemoteFX context is what the compression
@@ -341,13 +363,13 @@ void SessionServer::pumpChannels(Viewer &viewer)
 {
     OxPduReader reader;
     for (const OxBytes &message : viewer.desk.takeReceived())
-        if (reader.open(message))
+        if (trace("oxdesk", message), reader.open(message))
             DeskChannel::received(*this, viewer, reader);
     for (const OxBytes &message : viewer.cfg.takeReceived())
-        if (reader.open(message))
+        if (trace("oxcfg", message), reader.open(message))
             CfgChannel::received(*this, viewer, reader);
     for (const OxBytes &message : viewer.share.takeReceived())
-        if (reader.open(message))
+        if (trace("oxshare", message), reader.open(message))
             ShareChannel::received(*this, viewer, reader);
 }
 

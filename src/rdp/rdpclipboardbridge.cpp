@@ -109,8 +109,12 @@ QString RdpClipboardBridge::toLocalText(const QString &sessionText, bool crlf)
     QString text = sessionText;
     while (text.endsWith(QChar(0)))
         text.chop(1);
+    // The wire may carry either line end (CF_UNICODETEXT's own is CR LF); the local
+    // clipboard gets its platform's.
     if (crlf)
         text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    else
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return text;
 }
 

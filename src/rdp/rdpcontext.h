@@ -50,6 +50,12 @@ struct RdpContext
     OxrailClientContext *oxrailClient;       // rootless window control channel
     OxshareClientContext *oxshareClient;     // sharing channel
     OxcfgClientContext *oxcfgClient;         // encoding options channel
+    // FreeRDP's servers accept every channel a client asks for, whether they serve it or not,
+    // and some drop the connection when the client writes on one they did not open: nothing
+    // is written on oxdesk before the server has spoken on it.
+    bool oxdeskHeard;
+    bool oxshareGuest;                       // the server gave us a viewer id other than 0
+    bool resizeModeWanted;                   // turn resize mode on once oxdesk is heard
 
     RdpInstance *instance;                   // the owner (not FreeRDP's freerdp*)
     RdpMainWidget *mainWidget;               // desktop window; null in rootless mode

@@ -249,7 +249,7 @@ void RdpInstance::createDesktopWindow()
     RdpContext *session = context;
     window->setDesktopSizeSender([session](int width, int height) {
         OxdeskClientContext *oxdesk = session->oxdeskClient;
-        if (oxdesk && oxdesk->SizeRequest)
+        if (oxdesk && session->oxdeskHeard && oxdesk->SizeRequest)
             oxdesk->SizeRequest(oxdesk, UINT16(qBound(0, width, 0xFFFF)),
                                 UINT16(qBound(0, height, 0xFFFF)));
     });
@@ -264,7 +264,7 @@ void RdpInstance::createDesktopWindow()
     context->mainWidget = window;
 
     window->setResizeMode(false);
-    window->setResizeEnabled(context->oxdeskClient != nullptr);
+    updateResizeButton();
     if (context->oxshareClient) {
         context->sharingDialog = new RdpSharingDialog(
             context, params.value(QStringLiteral("SshHost")).toString(),
@@ -479,11 +479,23 @@ void RdpInstance::handleCliprdrServerFormatDataResponse(const QByteArray &data)
 
 // Our own channels' callbacks arrive here queued.
 
-void RdpInstance::handleOxdeskMinMaxInfo(const QSize &, const QSize &) {}
+void RdpInstance::handleOxdeskMinMaxInfo(const QSize &, const QSize &)
+{
+    if (!context)
+        return;
+    context->oxdeskHeard = true;
+    updateResizeButton();
+}
 
 void RdpInstance::handleOxdeskDesktopResized(const QSize &size)
 {
-    if (!context || !context->mainWidget)
+    if (!context)
+        return;
+    if (!context->oxdeskHeard) {
+        context->oxdeskHeard = true;
+        updateResizeButton();
+    }
+    if (!context->mainWidget)
         return;
     if (QWidget *desktop = context->mainWidget->desktopWidget())
         desktop->resize(toLocalRect(context, QRect(QPoint(0, 0), size)).size());
@@ -495,10 +507,23 @@ void RdpInstance::handleOxshareClientId(ulong id)
         return;
     if (context->sharingDialog)
         context->sharingDialog->setClientId(quint32(id));
-    // Only the owner (id 0) may resize the remote desktop.
-    if (context->mainWidget) {
-        context->mainWidget->setResizeMode(id == 0);
-        context->mainWidget->setResizeEnabled(id == 0);
+    // Only the owner (id 0) may resize the remote desktop; it starts in resize mode.
+    context->oxshareGuest = id != 0;
+    context->resizeModeWanted = id == 0;
+    updateResizeButton();
+}
+
+void RdpInstance::updateResizeButton()
+{
+    if (!context || !context->mainWidget)
+        return;
+    const bool allowed = context->oxdeskClient && context->oxdeskHeard && !context->oxshareGuest;
+    context->mainWidget->setResizeEnabled(allowed);
+    if (!allowed) {
+        context->mainWidget->setResizeMode(false);
+    } else if (context->resizeModeWanted) {
+        context->resizeModeWanted = false;
+        context->mainWidget->setResizeMode(true);
     }
 }
 

@@ -108,6 +108,9 @@ private:
     void createDesktopWindow();
     void destroyWindows();
     void resizeDesktop(const QSize &size);
+    // The Resize button is enabled once the server has spoken on oxdesk, unless it made us a
+    // viewer of a shared session.
+    void updateResizeButton();
     void watchScreen(QScreen *screen);
     void postWait();
     void showRegion(const QRegion &remoteRegion);

@@ -290,6 +290,7 @@ void TestClipboardBridge::responseReachesLocalClipboard_data()
     QTest::addColumn<QString>("local");
     QTest::newRow("unicode with line feed")
         << ulong(13) << utf16le(QStringLiteral("a\nb")) << QStringLiteral("a\nb");
+    QTest::newRow("unicode with CR LF") << ulong(13) << utf16le(QStringLiteral("a\r\nb\r\n")) << QStringLiteral("a\nb\n");
     QTest::newRow("unicode beyond latin-1")
         << ulong(13) << utf16le(QStringLiteral("\u20ac \u00e9")) << QStringLiteral("\u20ac \u00e9");
     QTest::newRow("trailing nuls") << ulong(13) << utf16le(QStringLiteral("xy") + QChar(0) + QChar(0))
