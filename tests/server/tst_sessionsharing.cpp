@@ -140,7 +140,7 @@ void TestSessionSharing::cleanupTestCase()
     owner.reset();
     if (display)
         XCloseDisplay(display);
-    QTRY_COMPARE_WITH_TIMEOUT(childProcessIds("plink").size(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(childProcessIds("plink").size() + childProcessIds("askpass").size(), 0, 10000);
 }
 
 std::unique_ptr<RdpInstance> TestSessionSharing::connect(const QString &user, const QString &password,
