@@ -23,6 +23,8 @@ struct Texts
 };
 
 const int ConnectFailed = 131;
+// The server refused the login: the key's password is no longer (or never was) valid.
+const int LoginRefused = 9;
 
 RdpInstance *newJoinInstance()
 {
@@ -109,6 +111,9 @@ QMessageBox *reportJoinFinished(RdpInstance *rdp)
     if (code == ConnectFailed)
         return showErrorBox(Texts::tr("There was a problem joining the session."),
                             Texts::tr("Make sure it is still running and that SSH tunneling is enabled."));
+    if (code == LoginRefused)
+        return showErrorBox(Texts::tr("There was a problem joining the session."),
+                            Texts::tr("The session is no longer shared with this key."));
     return showErrorBox(Texts::tr("Oops! We are not sure what happened here."),
                         Texts::tr("Please contact %1 support if this happens again.")
                             .arg(QCoreApplication::organizationName()));

@@ -24,8 +24,10 @@ bool SessionServerFixture::isAvailable()
 bool SessionServerFixture::startDisplay(QProcess &xvnc, const QSize &screen, QByteArray *display)
 {
     xvnc.setStandardErrorFile(QProcess::nullDevice());
-    xvnc.start(QStringLiteral("Xvnc"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-geometry"),
+    // Both servers die with the test, even when the test crashes.
+    xvnc.start(QStringLiteral("setpriv"),
+               {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), QStringLiteral("Xvnc"),
+                QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-geometry"),
                 QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()),
                 QStringLiteral("-depth"), QStringLiteral("24"), QStringLiteral("-rfbport"),
                 QStringLiteral("-1"), QStringLiteral("-SecurityTypes"), QStringLiteral("None"),
@@ -73,10 +75,11 @@ bool SessionServerFixture::startServer(QString *error)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
     m_server.setProcessEnvironment(env);
     m_server.setStandardErrorFile(m_home.filePath(QStringLiteral("rdp.log")));
-    m_server.start(program(), {QStringLiteral("--display"), QString::fromLatin1(m_display),
-                               QStringLiteral("--port"), QString::number(m_port),
-                               QStringLiteral("--password-file"),
-                               m_home.filePath(QStringLiteral("password"))});
+    m_server.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), program(),
+                    QStringLiteral("--display"), QString::fromLatin1(m_display),
+                    QStringLiteral("--port"), QString::number(m_port),
+                    QStringLiteral("--password-file"), m_home.filePath(QStringLiteral("password"))});
     const QByteArray ready = "nuvek2_rdp: listening on 127.0.0.1:" + QByteArray::number(m_port) + '\n';
     QByteArray output;
     const QDeadlineTimer deadline(20000);

@@ -45,6 +45,13 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+bool createAccount(const QString &name, QString *error)
+{
+    const QByteArray login = name.toLocal8Bit();
+    return getpwnam(login.constData()) || run("useradd", {"-m", "-s", "/bin/bash", name}, error)
+        || getpwnam(login.constData());
+}
+
 } // namespace
 
 SshdFixture::SshdFixture() = default;
@@ -63,10 +70,10 @@ bool SshdFixture::isAvailable(QString *why)
         error = QStringLiteral("the sshd fixture needs root (to create the test account)");
     else if (!QFileInfo(QStringLiteral("/usr/sbin/sshd")).isExecutable())
         error = QStringLiteral("sshd is not installed");
-    // Another test may create the account at the same moment: look again after a failure.
-    else if (!getpwnam("nuvektest") && !run("useradd", {"-m", "-s", "/bin/bash", user()}, &error)
-             && !getpwnam("nuvektest")) {
-    } else if (run("chpasswd", {}, &error, (user() + ':' + password() + '\n').toLocal8Bit())) {
+    // Another test may create an account at the same moment: look again after a failure.
+    else if (!createAccount(user(), &error) || !createAccount(secondUser(), &error)) {
+    } else if (run("chpasswd", {}, &error,
+                   (user() + ':' + password() + '\n' + secondUser() + ':' + password() + '\n').toLocal8Bit())) {
         ::mkdir("/run/sshd", 0755); // for sshd's privilege separation
         m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/nuvek-sshd-XXXXXX"));
         // The account must reach the bin folder.
@@ -123,7 +130,7 @@ bool SshdFixture::start(QString *error)
                                  "HostKey " + file("ssh_host_rsa_key"), "PidFile " + file("sshd.pid"),
                                  "AuthorizedKeysFile " + file("authorized_keys"), "PubkeyAuthentication " + yes,
                                  "PasswordAuthentication yes", "KbdInteractiveAuthentication no", "UsePAM yes",
-                                 "AllowUsers " + user(), "AllowTcpForwarding yes", "PrintMotd no",
+                                 "AllowUsers " + user() + ' ' + secondUser(), "AllowTcpForwarding yes", "PrintMotd no",
                                  "StrictModes no", "MaxStartups 50", "LogLevel VERBOSE",
                                  "SetEnv PATH=" + binPath() + ":/usr/local/bin:/usr/bin:/bin"};
         const QByteArray hostKey = readFile(file("ssh_host_rsa_key.pub")).split(' ').mid(0, 2).join(' ');

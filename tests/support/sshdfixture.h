@@ -11,8 +11,8 @@
 // A private OpenSSH server on 127.0.0.1 and a free port, for tests. Its host key, config,
 // log, the authorized keys, a client key pair, a known_hosts file that trusts the host key
 // and a client ssh config live in one temporary folder, with a "bin" folder put first on
-// the test account's PATH. Logins go to the account "nuvektest" (password password()),
-// created when missing; that needs root, otherwise isAvailable() says why and tests QSKIP.
+// the test account's PATH. Logins go to the account "nuvektest" (password password()), or to
+// "nuvektest2" for a second person; both are created when missing; that needs root, otherwise isAvailable() says why and tests QSKIP.
 //
 //     SshdFixture sshd;
 //     if (!sshd.isAvailable(&why)) QSKIP(qPrintable(why));
@@ -43,6 +43,8 @@ public:
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
     QString user() const { return QStringLiteral("nuvektest"); }
+    // Another account with the same password, for a second person.
+    static QString secondUser() { return QStringLiteral("nuvektest2"); }
     static QString password() { return QStringLiteral("Nuvek-test-7q2"); }
     QString tempPath() const { return m_dir ? m_dir->path() : QString(); }
     QString binPath() const { return tempPath() + QStringLiteral("/bin"); }
