@@ -49,17 +49,6 @@ bool installed(const QString &program)
 
 QString firstWord(const QString &command) { return command.simplified().section(QLatin1Char(' '), 0, 0); }
 
-// Taken for the lifetime of the object.
-class FileLock
-{
-public:
-    explicit FileLock(const QString &path) : m_lock(path) { m_lock.tryLock(30000); }
-    bool isLocked() const { return m_lock.isLocked(); }
-
-private:
-    LockFile m_lock;
-};
-
 bool tooLong(const QString &name, const QString &command, const QString &geometry)
 {
     return ReplyLimits::jsonBytes(name) > ReplyLimits::MaxFieldBytes
@@ -181,6 +170,25 @@ bool BookmarkStore::readForChange(QJsonArray &bookmarks, QJsonArray &history) co
     return true;
 }
 
+bool BookmarkStore::change(QString &error, const std::function<bool(QJsonArray &, QJsonArray &)> &apply) const
+{
+    QDir().mkpath(m_dataDir);
+    LockFile lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
+    lock.tryLock(30000);
+    QJsonArray bookmarks, history;
+    if (!lock.isLocked() || !readForChange(bookmarks, history)) {
+        error = tr("The bookmarks cannot be read.");
+        return false;
+    }
+    if (!apply(bookmarks, history))
+        return false;
+    if (!write(bookmarks, history)) {
+        error = tr("The bookmarks cannot be saved.");
+        return false;
+    }
+    return true;
+}
+
 bool BookmarkStore::write(const QJsonArray &bookmarks, const QJsonArray &history) const
 {
     QSaveFile file(m_dataDir + QStringLiteral("/bookmarks.json"));
@@ -212,101 +220,78 @@ bool BookmarkStore::edit(const QString &id, const QString &name, const QString &
         error = tr("The bookmark is too long.");
         return false;
     }
-    QDir().mkpath(m_dataDir);
-    const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
-    QJsonArray bookmarks, history;
-    if (!lock.isLocked() || !readForChange(bookmarks, history)) {
-        error = tr("The bookmarks cannot be read.");
-        return false;
-    }
-    const int bytesBefore = ReplyLimits::jsonBytes(bookmarks);
-    if (id.isEmpty()) {
-        if (bookmarks.size() >= MaxBookmarks) {
-            error = tr("There are too many bookmarks.");
+    return change(error, [&](QJsonArray &bookmarks, QJsonArray &history) {
+        const int bytesBefore = ReplyLimits::jsonBytes(bookmarks);
+        if (id.isEmpty()) {
+            if (bookmarks.size() >= MaxBookmarks) {
+                error = tr("There are too many bookmarks.");
+                return false;
+            }
+            QString newId;
+            if (!generateCookie(newId, error))
+                return false;
+            bookmarks.append(entry(newId, name, command, geometry));
+        } else {
+            int at = -1;
+            for (int i = 0; i < bookmarks.size() && at < 0; ++i) {
+                if (bookmarks[i].toObject().value(QStringLiteral("id")).toString() == id)
+                    at = i;
+            }
+            if (at < 0) {
+                error = tr("There is no such bookmark.");
+                return false;
+            }
+            bookmarks[at] = entry(id, name, command, geometry);
+        }
+        // Bookmarks that grow beyond one reply are refused (a file of an older
+        // version may hold more: it may still shrink).
+        const int bytesAfter = ReplyLimits::jsonBytes(bookmarks);
+        if (bytesAfter > ReplyLimits::StoredBookmarkBytes && bytesAfter > bytesBefore) {
+            error = tr("There is no room for this bookmark: delete some bookmarks or make them shorter.");
             return false;
         }
-        QString newId;
-        if (!generateCookie(newId, error))
-            return false;
-        bookmarks.append(entry(newId, name, command, geometry));
-    } else {
-        int at = -1;
-        for (int i = 0; i < bookmarks.size() && at < 0; ++i) {
-            if (bookmarks[i].toObject().value(QStringLiteral("id")).toString() == id)
-                at = i;
-        }
-        if (at < 0) {
-            error = tr("There is no such bookmark.");
-            return false;
-        }
-        bookmarks[at] = entry(id, name, command, geometry);
-    }
-    // Bookmarks that grow beyond one reply are refused (a file of an older
-    // version may hold more: it may still shrink).
-    const int bytesAfter = ReplyLimits::jsonBytes(bookmarks);
-    if (bytesAfter > ReplyLimits::StoredBookmarkBytes && bytesAfter > bytesBefore) {
-        error = tr("There is no room for this bookmark: delete some bookmarks or make them shorter.");
-        return false;
-    }
-    fit(bookmarks, history); // the oldest history makes room
-    if (!write(bookmarks, history)) {
-        error = tr("The bookmarks cannot be saved.");
-        return false;
-    }
-    return true;
+        fit(bookmarks, history); // the oldest history makes room
+        return true;
+    });
 }
 
 bool BookmarkStore::remove(const QString &id, QString &error)
 {
-    QDir().mkpath(m_dataDir);
-    const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
-    QJsonArray bookmarks, history;
-    if (!lock.isLocked() || !readForChange(bookmarks, history)) {
-        error = tr("The bookmarks cannot be read.");
-        return false;
-    }
-    bool found = false;
-    for (QJsonArray *list : {&bookmarks, &history}) {
-        for (int i = list->size() - 1; i >= 0; --i) {
-            if (!id.isEmpty() && list->at(i).toObject().value(QStringLiteral("id")).toString() == id) {
-                list->removeAt(i);
-                found = true;
+    return change(error, [&](QJsonArray &bookmarks, QJsonArray &history) {
+        bool found = false;
+        for (QJsonArray *list : {&bookmarks, &history}) {
+            for (int i = list->size() - 1; i >= 0; --i) {
+                if (!id.isEmpty() && list->at(i).toObject().value(QStringLiteral("id")).toString() == id) {
+                    list->removeAt(i);
+                    found = true;
+                }
             }
         }
-    }
-    if (!found) {
-        error = tr("There is no such bookmark.");
-        return false;
-    }
-    if (!write(bookmarks, history)) {
-        error = tr("The bookmarks cannot be saved.");
-        return false;
-    }
-    return true;
+        if (!found)
+            error = tr("There is no such bookmark.");
+        return found;
+    });
 }
 
 void BookmarkStore::addHistory(const QString &name, const QString &command, const QString &geometry)
 {
     if (tooLong(name, command, geometry))
         return;
-    QDir().mkpath(m_dataDir);
-    const FileLock lock(m_dataDir + QStringLiteral("/bookmarks.lock"));
-    QJsonArray bookmarks, history;
-    if (!lock.isLocked() || !readForChange(bookmarks, history))
-        return;
-    QString id;
-    for (int i = history.size() - 1; i >= 0; --i) {
-        const QJsonObject o = history[i].toObject();
-        if (o.value(QStringLiteral("command")).toString() == command
-            && o.value(QStringLiteral("geometry")).toString() == geometry) {
-            id = o.value(QStringLiteral("id")).toString();
-            history.removeAt(i);
-        }
-    }
     QString error;
-    if (id.isEmpty() && !generateCookie(id, error))
-        return;
-    history.prepend(entry(id, name, command, geometry));
-    fit(bookmarks, history);
-    write(bookmarks, history);
+    change(error, [&](QJsonArray &bookmarks, QJsonArray &history) {
+        QString id;
+        for (int i = history.size() - 1; i >= 0; --i) {
+            const QJsonObject o = history[i].toObject();
+            if (o.value(QStringLiteral("command")).toString() == command
+                && o.value(QStringLiteral("geometry")).toString() == geometry) {
+                id = o.value(QStringLiteral("id")).toString();
+                history.removeAt(i);
+            }
+        }
+        if (id.isEmpty() && !generateCookie(id, error))
+            return false;
+        history.prepend(entry(id, name, command, geometry));
+        fit(bookmarks, history);
+        return true;
+    });
 }

@@ -4,6 +4,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
+
 // The user's bookmarks and history of started commands, kept in one JSON file
 // (<data>/bookmarks.json), and the suggestions made from what the host has
 // installed. Entries are objects with "id", "name", "command" and "geometry".
@@ -35,6 +37,9 @@ private:
     // moved aside (and named on standard error), and the lists start empty.
     bool readForChange(QJsonArray &bookmarks, QJsonArray &history) const;
     bool write(const QJsonArray &bookmarks, const QJsonArray &history) const;
+    // Under the lock: reads the lists for a change, lets `apply` change them and writes them
+    // when it returns true. `error` says what went wrong.
+    bool change(QString &error, const std::function<bool(QJsonArray &, QJsonArray &)> &apply) const;
 
     QString m_dataDir;
 };

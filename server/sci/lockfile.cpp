@@ -19,20 +19,6 @@ namespace {
 // behind. Every change under a lock takes far less.
 constexpr int UncheckableStaleMs = 5000;
 
-qint64 monotonicMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void sleepMs(int ms)
-{
-    timespec ts{ms / 1000, long(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
-    }
-}
-
 // The contents of the lock file, or a null array when there is none.
 QByteArray readHolder(const QString &path)
 {

@@ -53,13 +53,6 @@ bool readProcStat(qint64 pid, ProcStat &stat)
 
 bool isRunningState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
 
-void sleepMs(int ms)
-{
-    timespec ts{ms / 1000, long(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
-    }
-}
-
 // Moves all `size` bytes with read() or write(), going on after interruptions;
 // false on an error or the end of the input. Safe between fork() and exec().
 template <typename Transfer>
@@ -471,4 +464,18 @@ QByteArray readTail(const QString &path, qint64 maxBytes)
     if (size > maxBytes)
         file.seek(size - maxBytes);
     return file.read(maxBytes);
+}
+
+qint64 monotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void sleepMs(int ms)
+{
+    timespec ts{ms / 1000, long(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
+    }
 }

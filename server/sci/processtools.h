@@ -73,5 +73,9 @@ bool writeXauthority(const QString &path, const QByteArray &cookie, QString &err
 // error. Safe between fork() and exec().
 bool writeAll(int fd, const void *data, size_t size);
 
+// Milliseconds on the monotonic clock, and a sleep that goes on after interruptions.
+qint64 monotonicMs();
+void sleepMs(int ms);
+
 // Reads up to `maxBytes` from the end of a file.
 QByteArray readTail(const QString &path, qint64 maxBytes);

@@ -40,20 +40,6 @@ QString tr(const char *text) { return QCoreApplication::translate("SessionStore"
 
 QString now() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")); }
 
-qint64 monotonicMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void sleepMs(int ms)
-{
-    timespec ts{ms / 1000, long(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
-    }
-}
-
 QString logPath(const QString &dir, const QString &log) { return dir + QLatin1Char('/') + log + QStringLiteral(".log"); }
 
 bool makePrivateDir(const QString &path)

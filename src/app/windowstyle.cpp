@@ -1,5 +1,9 @@
 #include "app/windowstyle.h"
 
+#include <QIcon>
+#include <QPushButton>
+#include <QVariant>
+
 QString listWindowStyleSheet()
 {
     return QStringLiteral(
@@ -42,4 +46,16 @@ QString listWindowStyleSheet()
         "QPushButton[myAction=\"true\"]:disabled {\n"
         "  background-color: #60BCDE;\n"
         "}\n");
+}
+
+QPushButton *makeFlatButton(QWidget *parent, const char *objectName, const QString &icon, const QString &toolTip)
+{
+    auto *button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(objectName));
+    button->setFlat(true);
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(24, 24));
+    button->setToolTip(toolTip);
+    button->setProperty("myFlat", true);
+    return button;
 }

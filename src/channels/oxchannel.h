@@ -54,6 +54,21 @@ public:
     // the channel is not open.
     UINT send(const OxBytes &message);
 
+    // send() on the channel behind an interface record (its `handle`);
+    // ERROR_INVALID_PARAMETER without one.
+    template <class Context>
+    static UINT sendFrom(Context *context, const OxBytes &message)
+    {
+        auto *channel = context ? static_cast<OxChannel *>(context->handle) : nullptr;
+        return channel ? channel->send(message) : UINT(ERROR_INVALID_PARAMETER);
+    }
+    // An OxChannelType's freeInterface for records made with new.
+    template <class Context>
+    static void deleteInterface(void *clientInterface)
+    {
+        delete static_cast<Context *>(clientInterface);
+    }
+
     // The interface record; null without FreeRDP's extended entry points.
     void *clientInterface() const { return iface; }
     wLog *log() const { return logger; }

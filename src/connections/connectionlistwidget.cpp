@@ -47,17 +47,6 @@ const char makerSite[] = "https://www.ostrane.example";
 const char geometryKey[] = "Geometry";
 const char closeWithMonitor[] = "CloseWithMonitor";
 
-QPushButton *makeToolButton(QWidget *parent, const char *name, const char *icon)
-{
-    auto *button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setFlat(true);
-    button->setIcon(QIcon(QLatin1String(icon)));
-    button->setIconSize(QSize(24, 24));
-    button->setProperty("myFlat", true);
-    return button;
-}
-
 } // namespace
 
 ConnectionListWidget::ConnectionListWidget(const QString &userFolder, const QString &globalFolder,
@@ -116,12 +105,12 @@ void ConnectionListWidget::buildForm()
     topLayout->setObjectName(QStringLiteral("horizontalLayout"));
     topLayout->setContentsMargins(3, 3, 3, 3);
     topLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    m_joinSessionButton = makeToolButton(this, "JoinSessionButton",
+    m_joinSessionButton = makeFlatButton(this, "JoinSessionButton",
                                          ":/images/resources/android-share-alt.svg");
     m_joinSessionButton->setToolTip(tr("Join a session."));
     topLayout->addWidget(m_joinSessionButton);
     topLayout->addItem(new QSpacerItem(6, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
-    m_addConnectionButton = makeToolButton(this, "AddConnectionButton",
+    m_addConnectionButton = makeFlatButton(this, "AddConnectionButton",
                                            ":/images/resources/plus-round.svg");
     m_addConnectionButton->setToolTip(tr("Add a new connection."));
     topLayout->addWidget(m_addConnectionButton);
@@ -141,7 +130,7 @@ void ConnectionListWidget::buildForm()
     bottomLayout->setObjectName(QStringLiteral("horizontalLayout_2"));
     bottomLayout->setContentsMargins(3, 3, 3, 3);
     bottomLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    m_settingsButton = makeToolButton(this, "SettingsButton",
+    m_settingsButton = makeFlatButton(this, "SettingsButton",
                                       ":/images/resources/ios-information-outline.svg");
     bottomLayout->addWidget(m_settingsButton);
     gridLayout->addLayout(bottomLayout, 4, 0);

@@ -36,16 +36,10 @@ QRect rowButtonRect(const QRect &row, int left)
 QPushButton *flatPageButton(QWidget *parent, const char *objectName, const QString &icon,
                             const QString &toolTip)
 {
-    auto *button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(objectName));
-    button->setIcon(QIcon(icon));
-    button->setIconSize(QSize(24, 24));
-    button->setToolTip(toolTip);
+    QPushButton *button = makeFlatButton(parent, objectName, icon, toolTip);
     button->setCheckable(true);
     button->setAutoExclusive(true);
     button->setAutoDefault(false);
-    button->setFlat(true);
-    button->setProperty("myFlat", true);
     return button;
 }
 

@@ -47,19 +47,6 @@ QRect rowButtonRect(const QRect &cell, int left)
     return QRect(QPoint(left, middle - 10), QPoint(left + 20, middle + 10));
 }
 
-QPushButton *makeToolButton(QWidget *parent, const char *objectName, const char *icon,
-                            const QString &toolTip)
-{
-    auto *button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(objectName));
-    button->setIcon(QIcon(QLatin1String(icon)));
-    button->setIconSize(QSize(24, 24));
-    button->setToolTip(toolTip);
-    button->setFlat(true);
-    button->setProperty("myFlat", true);
-    return button;
-}
-
 } // namespace
 
 SessionListWidget::SessionListWidget(JsonRpcHandler *handler, QWidget *parent)
@@ -128,14 +115,14 @@ void SessionListWidget::setupUi()
     horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
     horizontalLayout->setContentsMargins(3, 3, 3, 3);
     horizontalLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    m_bookmarkButton = makeToolButton(this, "BookmarkButton", ":/images/resources/ios-bookmarks-outline.svg",
+    m_bookmarkButton = makeFlatButton(this, "BookmarkButton", ":/images/resources/ios-bookmarks-outline.svg",
                                       tr("Manage bookmarks and history."));
     horizontalLayout->addWidget(m_bookmarkButton);
-    m_logButton = makeToolButton(this, "LogButton", ":/images/resources/ios-paper-outline.svg",
+    m_logButton = makeFlatButton(this, "LogButton", ":/images/resources/ios-paper-outline.svg",
                                  tr("Show the SSH log."));
     horizontalLayout->addWidget(m_logButton);
     horizontalLayout->addItem(new QSpacerItem(6, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
-    m_newSessionButton = makeToolButton(this, "NewSessionButton", ":/images/resources/plus-round.svg",
+    m_newSessionButton = makeFlatButton(this, "NewSessionButton", ":/images/resources/plus-round.svg",
                                         tr("Start a new session."));
     horizontalLayout->addWidget(m_newSessionButton);
     gridLayout->addLayout(horizontalLayout, 0, 0);

@@ -27,17 +27,6 @@
 
 namespace {
 
-QPushButton *makeFlatButton(QWidget *parent, const char *name, const char *icon)
-{
-    auto *button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setFlat(true);
-    button->setIcon(QIcon(QLatin1String(icon)));
-    button->setIconSize(QSize(24, 24));
-    button->setProperty("myFlat", true);
-    return button;
-}
-
 OxshareClientContext *sharingChannel(const RdpContext *context)
 {
     return context ? context->oxshareClient : nullptr;

@@ -133,9 +133,8 @@ private slots:
         QVERIFY(run(client, {"--version"}, &version) == 0
                 && version.contains(QRegularExpression("^nuvek \\d+\\.\\d+\\.\\d+\n$")));
         QProcess xvfb;
-        xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-        QVERIFY(xvfb.waitForReadyRead(15000));
-        const QString display = ":" + QString::fromLatin1(xvfb.readAllStandardOutput()).trimmed();
+        const QString display = QString::fromLatin1(startXvfb(xvfb, QSize(800, 600)));
+        QVERIFY(!display.isEmpty());
         QTemporaryDir home;
         QProcessEnvironment environment; // nothing of the test's own, a locale least of all
         for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})

@@ -2,10 +2,17 @@
 #include "connections/connectionfolders.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -58,6 +65,38 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// A FIFO and a thread that waits to write to it: whoever opens it for reading is seen.
+class WatchedFifo
+{
+public:
+    explicit WatchedFifo(const QString &path) : m_path(QFile::encodeName(path))
+    {
+        ::mkfifo(m_path.constData(), 0600);
+        m_writer = std::thread([this]() {
+            const int fd = ::open(m_path.constData(), O_WRONLY);
+            if (!m_releasing)
+                m_opened = true;
+            if (fd >= 0)
+                ::close(fd);
+        });
+    }
+    ~WatchedFifo()
+    {
+        m_releasing = true;
+        const int fd = ::open(m_path.constData(), O_RDONLY | O_NONBLOCK);
+        m_writer.join();
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool opened() const { return m_opened; }
+
+private:
+    QByteArray m_path;
+    std::atomic_bool m_releasing{false};
+    std::atomic_bool m_opened{false};
+    std::thread m_writer;
+};
+
 } // namespace
 
 class TestConnectionFile : public QObject
@@ -104,6 +143,23 @@ private slots:
         const QByteArray head = "<SshConnection><Uid>" + LabUid.toString().toUtf8() + "</Uid><Name>N</Name>";
         QTest::newRow("Port text") << head + "<Port>ssh</Port></SshConnection>" << "";
         QTest::newRow("missing Name") << "<SshConnection><Uid>" + LabUid.toString().toUtf8() + "</Uid></SshConnection>" << "";
+        // Loaded as they are; the editor refuses to save such a host.
+        QTest::newRow("host like an option") << head + "<Host>-oProxyCommand=x</Host></SshConnection>"
+                                             << "N|-oProxyCommand=x|22|||";
+        // Where a profile says its schema is, nothing is fetched ("@"): the built-in schema decides.
+        const QByteArray hint = "<SshConnection xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:";
+        const QByteArray rest = head.mid(head.indexOf('>') + 1) + "</SshConnection>";
+        QTest::newRow("schema hint, http") << hint + "noNamespaceSchemaLocation=\"@http\">" + rest << "N||22|||";
+        QTest::newRow("namespaced schema hint, http") << hint + "schemaLocation=\"urn:profiles @http\">" + rest
+                                                      << "N||22|||";
+        QTest::newRow("schema hint, fifo") << hint + "noNamespaceSchemaLocation=\"@fifo\">" + rest << "N||22|||";
+        // Files that are no profile are refused without a long look.
+        QByteArray attributes;
+        for (int i = 0; i < 100000; ++i)
+            attributes += " a" + QByteArray::number(i) + "=\"\"";
+        QTest::newRow("100000 attributes") << "<SshConnection" + attributes + ">" + rest << "";
+        QTest::newRow("a name of 1 MiB") << head + "<Host>" + QByteArray(1 << 20, 'h') + "</Host></SshConnection>" << "";
+        QTest::newRow("a fifo") << QByteArray("@fifo") << "";
     }
 
     void reading()
@@ -113,8 +169,22 @@ private slots:
         QTemporaryDir dir;
         const QUuid goodUid = QUuid::createUuid();
         QVERIFY(writeFile(dir.filePath("good.kcf2"), profileXml(goodUid, "good")));
-        QVERIFY(writeFile(dir.filePath("read.kcf2"), content));
+        // A web server that counts requests, and a FIFO that sees whoever opens it.
+        QTcpServer web;
+        QVERIFY(web.listen(QHostAddress::LocalHost));
+        const QString fifoPath = dir.filePath(content == "@fifo" ? "read.kcf2" : "schema.fifo");
+        WatchedFifo fifo(fifoPath);
+        content.replace("@http", QString("http://127.0.0.1:%1/profile.xsd").arg(web.serverPort()).toUtf8());
+        content.replace("@fifo", QUrl::fromLocalFile(fifoPath).toEncoded());
+        if (!QFileInfo(fifoPath).fileName().startsWith("read"))
+            QVERIFY(writeFile(dir.filePath("read.kcf2"), content));
+        QElapsedTimer timer;
+        timer.start();
         QCOMPARE(describe(loadConnection(dir.filePath("read.kcf2"))), expected);
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        QCoreApplication::processEvents();
+        QVERIFY(!web.hasPendingConnections());
+        QVERIFY(!fifo.opened());
         // A broken file is left out of the list, the others stay.
         const LoadedConnections loaded = loadConnectionFolders(QString(), dir.path());
         QCOMPARE(loaded.connections.size(), expected.isEmpty() ? 1 : 2);

@@ -75,11 +75,15 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port");
         QTest::addColumn<int>("saved"); // the port saved; 0: not acceptable
-        QTest::newRow("blanks inside and at the end kept") << "My lab " << "lab 7 " << "22" << 22;
-        QTest::newRow("empty name") << "" << "lab7" << "22" << 0;
-        QTest::newRow("host starts with a tab") << "Lab" << "\tlab7" << "22" << 0;
-        QTest::newRow("port with a leading zero") << "Lab" << "lab7" << "0443" << 443;
-        QTest::newRow("port 0") << "Lab" << "lab7" << "0" << 0;
+        QTest::addColumn<QString>("error"); // the box a press of Save brings
+        QTest::newRow("blanks inside and at the end kept") << "My lab " << "lab 7 " << "22" << 22 << "";
+        QTest::newRow("empty name") << "" << "lab7" << "22" << 0 << "";
+        QTest::newRow("host starts with a tab") << "Lab" << "\tlab7" << "22" << 0 << "";
+        // The SSH client would take it for an option.
+        QTest::newRow("host starts with a dash") << "Lab" << "-oProxyCommand=x" << "22" << 0
+                                                 << "cannot begin with \"-\"";
+        QTest::newRow("port with a leading zero") << "Lab" << "lab7" << "0443" << 443 << "";
+        QTest::newRow("port 0") << "Lab" << "lab7" << "0" << 0 << "";
     }
 
     // Both save buttons follow the fields; only an accepted dialog copies them, unchanged.
@@ -89,14 +93,15 @@ private slots:
         QFETCH(QString, host);
         QFETCH(QString, port);
         QFETCH(int, saved);
+        QFETCH(QString, error);
         ConnectionEditor editor(makeProfile(QString(), "Lab", "lab7", 2222, "ops"));
         editor.addSaveAsGlobalButton();
         auto *global = editor.findChild<QPushButton *>("globalButton");
         editor.findChild<QLineEdit *>("NameLineEdit")->setText(name);
         editor.findChild<QLineEdit *>("HostLineEdit")->setText(host);
         editor.findChild<QLineEdit *>("PortLineEdit")->setText(port);
-        QCOMPARE(editor.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Save)->isEnabled(), saved != 0);
-        QCOMPARE(global->isEnabled(), saved != 0);
+        QCOMPARE(editor.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Save)->isEnabled(), saved || !error.isEmpty());
+        QCOMPARE(global->isEnabled(), saved || !error.isEmpty());
         QCOMPARE(editor.connection().name(), QStringLiteral("Lab"));
         QSignalSpy accepted(&editor, &QDialog::accepted);
         editor.show();
@@ -104,6 +109,8 @@ private slots:
         QCOMPARE(accepted.count(), saved ? 1 : 0);
         QCOMPARE(editor.isVisible(), !saved);
         QVERIFY(!editor.isGlobal());
+        QCOMPARE(visibleErrorBoxes().size(), error.isEmpty() ? 0 : 1);
+        QVERIFY2(visibleErrorBoxTexts().contains(error), qPrintable(visibleErrorBoxTexts()));
         if (saved) {
             QCOMPARE(editor.connection().name(), name);
             QCOMPARE(editor.connection().host(), host);

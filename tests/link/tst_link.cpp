@@ -120,6 +120,27 @@ QByteArray socks5Connect(QTcpSocket &socket, quint16 targetPort)
     return socket.read(10).at(1) == 0 ? QByteArray() : "connect refused";
 }
 
+// The plink of this build in front of an "ssh" first on PATH that writes down its arguments,
+// and with `flood` writes a megabyte without a line end to standard error and stays.
+const int Flood = 1 << 20;
+void startPlinkBeforeSsh(QProcess &plink, const QTemporaryDir &dir, const QStringList &arguments, bool flood)
+{
+    QFile script(dir.filePath("ssh"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+                 "[ -n \"$FLOOD\" ] || exit 255\necho $$ > \"$(dirname \"$0\")/pid\"\n"
+                 "head -c " + QByteArray::number(Flood) + " /dev/zero | tr '\\0' x >&2\nexec sleep 60\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", dir.path() + ':' + environment.value("PATH"));
+    environment.insert("NUVEK_KNOWN_HOSTS", dir.filePath("known_hosts"));
+    if (flood)
+        environment.insert("FLOOD", "1");
+    plink.setProcessEnvironment(environment);
+    plink.start(nuvekBinDir() + "/plink", arguments);
+}
+
 QByteArray readFrom(QLocalSocket &socket, int expected)
 {
     QByteArray got;
@@ -147,6 +168,8 @@ private slots:
     void badHelperTraffic();
     void oneQuestionAtATime();
     void relayOnlyForThisUser();
+    void oddInputReachesSsh_data();
+    void oddInputReachesSsh();
 
 private:
     std::unique_ptr<SshdFixture> sshd;
@@ -377,6 +400,23 @@ void TestLink::failureReasons_data()
                       "No more authentication methods to try\n")
         << 1 << QByteArray() << auth;
     QTest::newRow("nothing known") << QByteArray("Connection refused\n") << 1 << QByteArray() << plain;
+    // Its lines about identity files it could not read are no missing server program either.
+    const QByteArray missingIdentity = "no such identity: /home/alice/.ssh/id_work: No such file or directory\n";
+    QTest::newRow("missing identity, failed login")
+        << missingIdentity + "alice@server.example: Permission denied (publickey,password).\n"
+                             "No more authentication methods to try\n"
+        << 1 << QByteArray() << auth;
+    QTest::newRow("inaccessible identity, timeout")
+        << QByteArray("Warning: Identity file /home/alice/id not accessible: No such file or directory.\n"
+                      "ssh: connect to host 10.0.0.1 port 22: Connection timed out\n")
+        << 1 << QByteArray() << "Unable to connect to the host \"server.example\".";
+    QTest::newRow("missing identity, then a missing program")
+        << missingIdentity + "Authenticated to server.example ([10.0.0.1]:22) using \"password\".\nAccess granted\n"
+                             "bash: line 1: nuvek2_sci: command not found\n"
+        << 1 << QByteArray() << contact;
+    QTest::newRow("the program's own words after login")
+        << QByteArray("Access granted\nnuvek2_sci: warning: Connection timed out talking to the display\n") << 1
+        << QByteArray() << plain;
     QTest::newRow("clean end") << QByteArray("Access granted\n") << 0 << QByteArray() << "";
     // The link ended cleanly, but the server program's stream was broken.
     QTest::newRow("broken stream") << QByteArray("Access granted\n") << 0
@@ -406,7 +446,7 @@ void TestLink::failureReasons()
         QVERIFY(box->detailedText().isEmpty());
         return;
     }
-    QCOMPARE(box->text(), "There was a problem with the connection.<br><br>" + message);
+    QVERIFY2(box->text().startsWith("There was a problem with the connection.<br><br>" + message), qPrintable(box->text()));
     // The whole log goes into the details.
     QCOMPARE(box->detailedText(), device.log().join('\n'));
 }
@@ -488,6 +528,63 @@ void TestLink::relayOnlyForThisUser()
     const QString path = first->fullServerName();
     first.reset();
     QVERIFY(!QFileInfo::exists(path));
+}
+
+// A host beginning with "-" reaches ssh as a host, and standard error without line ends is
+// passed on while it comes, not gathered without end: through the client and through plink.
+void TestLink::oddInputReachesSsh_data()
+{
+    QTest::addColumn<bool>("client");
+    QTest::addColumn<bool>("flood");
+    QTest::newRow("host like an option, client") << true << false;
+    QTest::newRow("host like an option, plink") << false << false;
+    QTest::newRow("endless line, client") << true << true;
+    QTest::newRow("endless line, plink") << false << true;
+}
+
+void TestLink::oddInputReachesSsh()
+{
+    QFETCH(bool, client);
+    QFETCH(bool, flood);
+    const QString host = flood ? "server.example" : "-oProxyCommand=x";
+    if (client) {
+        FakePlink plink;
+        plink.setRun(flood ? QByteArray(Flood, 'x') : QByteArray(), flood ? 0 : 1, QByteArray(), flood ? 60 : 0);
+        SshDevice device;
+        QSignalSpy finished(&device, &SshDevice::finished);
+        device.connectTo(host, 22, "alice", "nuvek2_sci", false, "/nonexistent/askpass-socket");
+        if (flood) {
+            QTRY_VERIFY_WITH_TIMEOUT(device.log().join(QString()).size() >= SshDevice::LogLimit / 2, 10000);
+            QVERIFY(device.log().join(QString()).size() <= SshDevice::LogLimit);
+            device.close();
+            QTRY_VERIFY(childProcessIds("plink").isEmpty());
+            return;
+        }
+        QVERIFY(finished.wait(10000));
+        const QStringList arguments = plink.lastArguments();
+        QVERIFY2(arguments.indexOf("--") == arguments.indexOf(host) - 1, qPrintable(arguments.join(' ')));
+        return;
+    }
+    QTemporaryDir dir;
+    QProcess plink;
+    startPlinkBeforeSsh(plink, dir, {"-l", "alice", "--", host, "cmd"}, flood);
+    if (!flood) {
+        QVERIFY(plink.waitForFinished(10000));
+        QVERIFY2(!plink.readAllStandardError().contains("unknown option"), "plink took the host for an option");
+        QFile args(dir.filePath("args"));
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QVERIFY(args.readAll().endsWith("--\n" + host.toLatin1() + "\ncmd\n"));
+        return;
+    }
+    qint64 passedOn = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((passedOn += plink.readAllStandardError().size()) >= Flood / 2, 10000);
+    plink.terminate();
+    QVERIFY(plink.waitForFinished(10000));
+    // ssh ended with plink.
+    QFile pid(dir.filePath("pid"));
+    QVERIFY(pid.open(QIODevice::ReadOnly));
+    const QString proc = "/proc/" + QString::fromLatin1(pid.readAll().trimmed());
+    QTRY_VERIFY(!QFile::exists(proc));
 }
 
 QTEST_MAIN(TestLink)

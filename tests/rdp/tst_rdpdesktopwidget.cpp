@@ -1,13 +1,23 @@
 #include "rdp/rdpdesktopwidget.h"
+#include "rdp/rdpkeyboard.h"
 #include "rdp/rdppointer.h"
 #include "windows/rdpmainwidget.h"
 
 #include "support/fakerdpsession.h"
+#include "support/privatexserver.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <freerdp/graphics.h>
 
+#include <cstdio>
+#include <memory>
+
+namespace {
+PrivateXServer *xserver = nullptr;
+}
 
 class TestRdpDesktopWidget : public QObject
 {
@@ -15,7 +25,9 @@ class TestRdpDesktopWidget : public QObject
 
 private slots:
     void mouseMovesAreCoalesced();
+    void pointerShapesBecomeCursors_data();
     void pointerShapesBecomeCursors();
+    void lockStateWithoutNewConnections();
 };
 
 // One move per pass of the event loop; the timer then sends where the last event put the
@@ -37,14 +49,29 @@ void TestRdpDesktopWidget::mouseMovesAreCoalesced()
     QCOMPARE(session.sent.size(), 2);
 }
 
+void TestRdpDesktopWidget::pointerShapesBecomeCursors_data()
+{
+    QTest::addColumn<bool>("widgetFirst");
+    QTest::newRow("set while the window is up") << true;
+    // The server sets its shape while connecting, before there is a desktop widget.
+    QTest::newRow("set before the window") << false;
+}
+
 void TestRdpDesktopWidget::pointerShapesBecomeCursors()
 {
+    QFETCH(bool, widgetFirst);
     FakeRdpSession session;
     session.setFramebuffer(64, 64);
-    RdpMainWidget window(&session.context);
-    session.context.mainWidget = &window;
-    auto *widget = new RdpDesktopWidget(&session.context);
-    window.setDesktopWidget(widget);
+    std::unique_ptr<RdpMainWidget> window;
+    RdpDesktopWidget *widget = nullptr;
+    const auto openWindow = [&] {
+        window = std::make_unique<RdpMainWidget>(&session.context);
+        session.context.mainWidget = window.get();
+        widget = new RdpDesktopWidget(&session.context);
+        window->setDesktopWidget(widget);
+    };
+    if (widgetFirst)
+        openWindow();
 
     rdpContext *context = session.context.rdp();
     rdpGraphics *graphics = graphics_new(context);
@@ -77,8 +104,13 @@ void TestRdpDesktopWidget::pointerShapesBecomeCursors()
     QVERIFY(worker->wait(5000));
     delete worker;
     QVERIFY(made && set);
-    QCOMPARE(widget->cursor().shape(), Qt::ArrowCursor);
-    QVERIFY(pointer->Set(context, pointer));
+    if (widgetFirst) {
+        QCOMPARE(widget->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(pointer->Set(context, pointer));
+    } else {
+        openWindow();
+        applyLastRdpPointer(&session.context);
+    }
     QCOMPARE(widget->cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(widget->cursor().hotSpot(), QPoint(3, 5));
     QCOMPARE(widget->cursor().pixmap().toImage().pixel(8, 8), 0xFF2040A0u);
@@ -88,12 +120,41 @@ void TestRdpDesktopWidget::pointerShapesBecomeCursors()
     QVERIFY(pointer->SetDefault(context));
     QCOMPARE(widget->cursor().shape(), Qt::BitmapCursor);
 
+    // A freed shape is not applied later.
     pointer->Free(context, pointer);
     free(pointer);
+    QVERIFY(!session.context.lastPointer);
     context->graphics = nullptr;
     graphics_free(graphics);
     session.context.mainWidget = nullptr;
 }
 
-QTEST_MAIN(TestRdpDesktopWidget)
+// Focus changes ask for the lock keys' state again and again: that must not take a new
+// connection to the X server each time. Once new clients cannot connect, the state is
+// still known.
+void TestRdpDesktopWidget::lockStateWithoutNewConnections()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server (Xvfb)");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("needs xdotool");
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Caps_Lock")}), 0);
+    QTRY_COMPARE(localLockFlags(), quint32(RdpSyncCapsLock));
+
+    const QByteArray socket = xserver->socketPath();
+    QCOMPARE(std::rename(socket.constData(), (socket + ".away").constData()), 0);
+    const quint32 flags = localLockFlags();
+    QCOMPARE(std::rename((socket + ".away").constData(), socket.constData()), 0);
+    QCOMPARE(flags, quint32(RdpSyncCapsLock));
+}
+
+int main(int argc, char *argv[])
+{
+    PrivateXServer server;
+    server.startForApplication();
+    xserver = &server;
+    QApplication app(argc, argv);
+    TestRdpDesktopWidget test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_rdpdesktopwidget.moc"

@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -204,7 +205,7 @@ bool TestRdpDisplay::connectAndWait(RdpInstance &rdp, const QString &mode, bool 
     const QVariantMap params{{"SessionId", sessionId}, {"SshHost", link->realHost()}, {"SshPort", int(link->sshPort())}};
     if (!rdp.connectToSession(direct ? QStringLiteral("127.0.0.1") : QStringLiteral("ssh.example.invalid"),
                               port ? port : server->port(), "tester", QString(),
-                              tunnelPort ? tunnelPort : direct ? 41000 : link->tunnelPort(), mode, "Display", direct,
+                              tunnelPort ? tunnelPort : direct ? 0 : link->tunnelPort(), mode, "Display", direct,
                               params))
         return false;
     return QTest::qWaitFor([&] { return !connectedSpy.isEmpty() || !finishedSpy.isEmpty(); }, 20000)
@@ -348,20 +349,38 @@ void TestRdpDisplay::refusedConnectionEnds131_data()
 {
     QTest::addColumn<bool>("direct");
     QTest::addColumn<bool>("deadTunnel");
-    QTest::newRow("nothing behind the forward") << false << false;
-    QTest::newRow("nothing on the SOCKS port") << false << true;
-    QTest::newRow("direct to a closed port") << true << false;
+    QTest::addColumn<bool>("silent"); // a peer that accepts and never says a word
+    QTest::newRow("nothing behind the forward") << false << false << false;
+    QTest::newRow("nothing on the SOCKS port") << false << true << false;
+    QTest::newRow("direct to a closed port") << true << false << false;
+    // The connect step ends once its time is up.
+    QTest::newRow("silent server") << true << false << true;
+    QTest::newRow("silent SOCKS forward") << false << true << true;
 }
 
 void TestRdpDisplay::refusedConnectionEnds131()
 {
     QFETCH(bool, direct);
     QFETCH(bool, deadTunnel);
+    QFETCH(bool, silent);
     RdpInstance rdp;
     QSignalSpy connectedSpy(&rdp, &RdpInstance::connected);
     QSignalSpy finishedSpy(&rdp, &RdpInstance::finished);
-    const quint16 closed = SshdFixture::freePort();
+    QTcpServer silentPeer;
+    QVERIFY(!silent || silentPeer.listen(QHostAddress::LocalHost, 0));
+    const quint16 closed = silent ? silentPeer.serverPort() : SshdFixture::freePort();
+    if (silent)
+        rdp.setConnectTimeout(1500);
+    QElapsedTimer timer;
+    timer.start();
     QVERIFY(!connectAndWait(rdp, "640x480", direct, QString(), deadTunnel ? 0 : closed, deadTunnel ? closed : 0));
+    if (silent) { // in time, and the socket was let go of: the peer sees the end
+        QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
+        QTcpSocket *peer = silentPeer.nextPendingConnection();
+        QVERIFY(peer);
+        QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+    }
+    rdp.setConnectTimeout(20000); // time enough for the attempt below
     QCOMPARE(finishedSpy.count(), 1);
     QCOMPARE(connectedSpy.count(), 0);
     QCOMPARE(rdp.exitCode(), 131);

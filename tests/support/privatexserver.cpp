@@ -18,14 +18,20 @@ PrivateXServer::~PrivateXServer()
 
 bool PrivateXServer::startForApplication()
 {
+    // Without the abstract socket nothing keeps a second server from taking a display whose
+    // socket file it finds: each program looks for a free display from a number of its own.
+    int display = 100 + int(::getpid() % 800);
+    while (::access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0
+           || ::access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
+        ++display;
     int fds[2];
     if (::pipe(fds) != 0)
         return false;
     m_pid = ::fork();
     if (m_pid == 0) {
         ::close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-nolisten", "local",
+        const std::string fd = std::to_string(fds[1]), name = ':' + std::to_string(display);
+        ::execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp", "-nolisten", "local",
                  "-screen", "0", "320x200x24", static_cast<char *>(nullptr));
         ::_exit(127);
     }

@@ -1,4 +1,5 @@
 #include "support/sessionserverfixture.h"
+#include "support/testsupport.h"
 
 #include "support/shadowserverfixture.h"
 
@@ -111,11 +112,5 @@ void SessionServerFixture::stop()
 
 void SessionServerFixture::stopProcess(QProcess &process)
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
+    ::stopProcess(process);
 }

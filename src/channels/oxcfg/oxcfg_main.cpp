@@ -7,10 +7,7 @@ namespace {
 
 UINT setOptions(OxcfgClientContext *context, const char *text)
 {
-    auto *channel = context ? static_cast<OxChannel *>(context->handle) : nullptr;
-    if (!channel)
-        return ERROR_INVALID_PARAMETER;
-    return channel->send(oxcfg::encodeText(oxcfg::SetOptionsRequest, text ? text : ""));
+    return OxChannel::sendFrom(context, oxcfg::encodeText(oxcfg::SetOptionsRequest, text ? text : ""));
 }
 
 void *newInterface(OxChannel *channel)
@@ -19,11 +16,6 @@ void *newInterface(OxChannel *channel)
     context->handle = channel;
     context->SetOptions = setOptions;
     return context;
-}
-
-void freeInterface(void *context)
-{
-    delete static_cast<OxcfgClientContext *>(context);
 }
 
 bool dispatch(OxChannel *channel, OxPduReader &message)
@@ -46,7 +38,7 @@ bool dispatch(OxChannel *channel, OxPduReader &message)
 }
 
 const OxChannelType oxcfgType = {OXCFG_CHANNEL_NAME, "com.ostrane.nuvek.channels.oxcfg",
-                                 newInterface, freeInterface, dispatch};
+                                 newInterface, OxChannel::deleteInterface<OxcfgClientContext>, dispatch};
 
 } // namespace
 

@@ -5,17 +5,9 @@
 
 namespace {
 
-OxChannel *channelOf(OxdeskClientContext *context)
-{
-    return context ? static_cast<OxChannel *>(context->handle) : nullptr;
-}
-
 UINT sizeRequest(OxdeskClientContext *context, UINT16 width, UINT16 height)
 {
-    OxChannel *channel = channelOf(context);
-    if (!channel)
-        return ERROR_INVALID_PARAMETER;
-    return channel->send(oxdesk::encodeSize(oxdesk::SizeRequest, width, height));
+    return OxChannel::sendFrom(context, oxdesk::encodeSize(oxdesk::SizeRequest, width, height));
 }
 
 void *newInterface(OxChannel *channel)
@@ -24,11 +16,6 @@ void *newInterface(OxChannel *channel)
     context->handle = channel;
     context->SizeRequest = sizeRequest;
     return context;
-}
-
-void freeInterface(void *context)
-{
-    delete static_cast<OxdeskClientContext *>(context);
 }
 
 bool dispatch(OxChannel *channel, OxPduReader &message)
@@ -53,7 +40,7 @@ bool dispatch(OxChannel *channel, OxPduReader &message)
 }
 
 const OxChannelType oxdeskType = {OXDESK_CHANNEL_NAME, "com.ostrane.nuvek.channels.oxdesk",
-                                  newInterface, freeInterface, dispatch};
+                                  newInterface, OxChannel::deleteInterface<OxdeskClientContext>, dispatch};
 
 } // namespace
 

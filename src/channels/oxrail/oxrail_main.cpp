@@ -6,36 +6,25 @@
 
 namespace {
 
-OxChannel *channelOf(OxrailClientContext *context)
-{
-    return context ? static_cast<OxChannel *>(context->handle) : nullptr;
-}
-
-UINT send(OxrailClientContext *context, const OxBytes &message)
-{
-    OxChannel *channel = channelOf(context);
-    return channel ? channel->send(message) : UINT(ERROR_INVALID_PARAMETER);
-}
-
 UINT activate(OxrailClientContext *context, UINT32 windowId)
 {
-    return send(context, oxrail::encodeWindowId(oxrail::Activate, windowId));
+    return OxChannel::sendFrom(context, oxrail::encodeWindowId(oxrail::Activate, windowId));
 }
 
 UINT zOrder(OxrailClientContext *context, UINT32 windowId, UINT32 otherWindowId)
 {
-    return send(context, oxrail::encodeZOrder(windowId, otherWindowId));
+    return OxChannel::sendFrom(context, oxrail::encodeZOrder(windowId, otherWindowId));
 }
 
 UINT raise(OxrailClientContext *context, UINT32 windowId)
 {
-    return send(context, oxrail::encodeWindowId(oxrail::Raise, windowId));
+    return OxChannel::sendFrom(context, oxrail::encodeWindowId(oxrail::Raise, windowId));
 }
 
 UINT geometry(OxrailClientContext *context, UINT32 windowId, INT32 left, INT32 top, INT32 right,
               INT32 bottom)
 {
-    return send(context, oxrail::encodeGeometry({windowId, left, top, right, bottom}));
+    return OxChannel::sendFrom(context, oxrail::encodeGeometry({windowId, left, top, right, bottom}));
 }
 
 UINT monitorLayout(OxrailClientContext *context, UINT32 count, const oxrail::Rect16 *rectangles)
@@ -43,7 +32,7 @@ UINT monitorLayout(OxrailClientContext *context, UINT32 count, const oxrail::Rec
     std::vector<oxrail::Rect16> monitors;
     if (rectangles)
         monitors.assign(rectangles, rectangles + std::min<size_t>(count, oxrail::MaxMonitors));
-    return send(context, oxrail::encodeMonitorLayout(monitors));
+    return OxChannel::sendFrom(context, oxrail::encodeMonitorLayout(monitors));
 }
 
 void *newInterface(OxChannel *channel)
@@ -58,11 +47,6 @@ void *newInterface(OxChannel *channel)
     return context;
 }
 
-void freeInterface(void *context)
-{
-    delete static_cast<OxrailClientContext *>(context);
-}
-
 // The server sends nothing on this channel.
 bool dispatch(OxChannel *, OxPduReader &)
 {
@@ -70,7 +54,7 @@ bool dispatch(OxChannel *, OxPduReader &)
 }
 
 const OxChannelType oxrailType = {OXRAIL_CHANNEL_NAME, "com.ostrane.nuvek.channels.oxrail",
-                                  newInterface, freeInterface, dispatch};
+                                  newInterface, OxChannel::deleteInterface<OxrailClientContext>, dispatch};
 
 } // namespace
 

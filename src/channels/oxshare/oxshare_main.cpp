@@ -5,30 +5,24 @@
 
 namespace {
 
-UINT send(OxshareClientContext *context, const OxBytes &message)
-{
-    auto *channel = context ? static_cast<OxChannel *>(context->handle) : nullptr;
-    return channel ? channel->send(message) : UINT(ERROR_INVALID_PARAMETER);
-}
-
 UINT startSharing(OxshareClientContext *context, const char *key)
 {
-    return send(context, oxshare::encodeStartSharing(key ? key : ""));
+    return OxChannel::sendFrom(context, oxshare::encodeStartSharing(key ? key : ""));
 }
 
 UINT stopSharing(OxshareClientContext *context)
 {
-    return send(context, oxshare::encodeStopSharing());
+    return OxChannel::sendFrom(context, oxshare::encodeStopSharing());
 }
 
 UINT kickViewer(OxshareClientContext *context, UINT32 id)
 {
-    return send(context, oxshare::encodeU32(oxshare::KickViewer, id));
+    return OxChannel::sendFrom(context, oxshare::encodeU32(oxshare::KickViewer, id));
 }
 
 UINT giveControl(OxshareClientContext *context, UINT32 id)
 {
-    return send(context, oxshare::encodeU32(oxshare::GiveControl, id));
+    return OxChannel::sendFrom(context, oxshare::encodeU32(oxshare::GiveControl, id));
 }
 
 void *newInterface(OxChannel *channel)
@@ -40,11 +34,6 @@ void *newInterface(OxChannel *channel)
     context->KickViewer = kickViewer;
     context->GiveControl = giveControl;
     return context;
-}
-
-void freeInterface(void *context)
-{
-    delete static_cast<OxshareClientContext *>(context);
 }
 
 void serverStatus(OxChannel *channel, OxshareClientContext *context, OxPduReader &message)
@@ -91,7 +80,7 @@ bool dispatch(OxChannel *channel, OxPduReader &message)
 }
 
 const OxChannelType oxshareType = {OXSHARE_CHANNEL_NAME, "com.ostrane.nuvek.channels.oxshare",
-                                   newInterface, freeInterface, dispatch};
+                                   newInterface, OxChannel::deleteInterface<OxshareClientContext>, dispatch};
 
 } // namespace
 
