@@ -224,7 +224,7 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     connectRunning = true;
     connectSucceeded = std::make_shared<bool>(false);
     connectReturned = std::make_shared<std::atomic_bool>(false);
-    connectSockets.reset(new RdpConnectSockets(tunnelPort != 0 ? tunnelPort : port));
+    connectSockets.reset(new RdpConnectSockets(!direct && tunnelPort != 0 ? tunnelPort : port));
     const std::shared_ptr<bool> succeeded = connectSucceeded;
     const std::shared_ptr<std::atomic_bool> returned = connectReturned;
     const std::shared_ptr<RdpCertificatePrompt::Gate> gate = certificatePrompt->gate();

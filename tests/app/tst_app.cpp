@@ -1,9 +1,7 @@
 // The application's own rules: where its data lives, how the log shows text.
 
 #include "app/datafolders.h"
-#include "app/logdialog.h"
 
-#include <QTextBrowser>
 #include <QtTest>
 
 class TestApp : public QObject
@@ -33,23 +31,6 @@ private slots:
         QTEST(globalDataDir(environment).path(), "global");
     }
 
-    void logShowsPlainLines_data()
-    {
-        QTest::addColumn<QStringList>("pieces");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("line feed inside") << QStringList{"x\ny", "z"} << "x\nyz";
-        QTest::newRow("carriage return alone") << QStringList{"x\r", "y"} << "x\ny";
-        QTest::newRow("markup stays text") << QStringList{"<b>bold</b>", " &amp;"} << "<b>bold</b> &amp;";
-    }
-
-    void logShowsPlainLines()
-    {
-        QFETCH(QStringList, pieces);
-        LogDialog dialog;
-        for (const QString &piece : pieces)
-            dialog.append(piece);
-        QTEST(dialog.findChild<QTextBrowser *>()->toPlainText(), "text");
-    }
 };
 
 QTEST_MAIN(TestApp)

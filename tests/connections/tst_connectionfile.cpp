@@ -1,5 +1,6 @@
 #include "connections/connection.h"
 #include "connections/connectionfolders.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -41,12 +42,6 @@ QString describe(const Connection &c)
     if (!c.isValid())
         return QString();
     return QStringList{c.name(), c.host(), QString::number(c.port()), c.user(), c.sci(), c.fips() ? "fips" : ""}.join('|');
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QByteArray readFile(const QString &path)

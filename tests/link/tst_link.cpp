@@ -164,8 +164,6 @@ private slots:
     void clientEnds();
     void failureReasons_data();
     void failureReasons();
-    void badHelperTraffic_data();
-    void badHelperTraffic();
     void oneQuestionAtATime();
     void relayOnlyForThisUser();
     void oddInputReachesSsh_data();
@@ -377,7 +375,6 @@ void TestLink::clientEnds()
     QCOMPARE(finished.count(), 1);
 }
 
-// A helper that cannot reach the relay, or gets no usable answer, fails and prints nothing.
 // What the user is told when a link ends, read from the SSH client's log.
 void TestLink::failureReasons_data()
 {
@@ -449,46 +446,6 @@ void TestLink::failureReasons()
     QVERIFY2(box->text().startsWith("There was a problem with the connection.<br><br>" + message), qPrintable(box->text()));
     // The whole log goes into the details.
     QCOMPARE(box->detailedText(), device.log().join('\n'));
-}
-
-void TestLink::badHelperTraffic_data()
-{
-    QTest::addColumn<QString>("server"); // where the helper is sent
-    QTest::addColumn<QByteArray>("reply"); // what it gets back there
-    QTest::newRow("no server") << "<unset>" << QByteArray();
-    QTest::newRow("a gone server") << "<gone>" << QByteArray();
-    QTest::newRow("no answer") << "<here>" << QByteArray();
-    QTest::newRow("garbage") << "<here>" << QByteArray("abcdefghij");
-}
-
-void TestLink::badHelperTraffic()
-{
-    QFETCH(QString, server);
-    QFETCH(QByteArray, reply);
-    QLocalServer relay;
-    QVERIFY(relay.listen(QStringLiteral("askpass-test-%1").arg(QCoreApplication::applicationPid())));
-    QByteArray received;
-    connect(&relay, &QLocalServer::newConnection, this, [&] {
-        QLocalSocket *socket = relay.nextPendingConnection();
-        connect(socket, &QLocalSocket::readyRead, socket, [&received, socket, reply] {
-            if (!(received += socket->readAll()).endsWith(','))
-                return;
-            socket->write(reply);
-            socket->flush();
-            socket->disconnectFromServer();
-        });
-    });
-    QProcess helper;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("OSTRANE_ASKPASS_SERVER");
-    if (server != "<unset>")
-        env.insert("OSTRANE_ASKPASS_SERVER", relay.fullServerName() + (server == "<gone>" ? "-gone" : ""));
-    helper.setProcessEnvironment(env);
-    helper.start(nuvekBinDir() + "/askpass", {"password: "});
-    QVERIFY(QTest::qWaitFor([&] { return helper.state() == QProcess::NotRunning; }, 10000));
-    QVERIFY(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() != 0);
-    QCOMPARE(helper.readAllStandardOutput(), QByteArray());
-    QCOMPARE(received, server == "<here>" ? QByteArray("10:password: ,") : QByteArray());
 }
 
 void TestLink::oneQuestionAtATime()

@@ -69,12 +69,7 @@ UINT recordResponse(CliprdrClientContext *c, const CLIPRDR_FORMAT_DATA_RESPONSE 
 
 QByteArray utf16le(const QString &text)
 {
-    QByteArray bytes;
-    for (const QChar ch : text) {
-        bytes.append(char(ch.unicode() & 0xff));
-        bytes.append(char(ch.unicode() >> 8));
-    }
-    return bytes;
+    return QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2); // little-endian host
 }
 
 } // namespace
@@ -88,17 +83,12 @@ private slots:
     void init();
     void cleanup();
 
-    void announcesOnceReady();
-    void serverListFetchesPreferredFormat_data();
-    void serverListFetchesPreferredFormat();
     void responseReachesLocalClipboard_data();
     void responseReachesLocalClipboard();
     void responsesOutOfTurn_data();
     void responsesOutOfTurn();
     void requestFromServer_data();
     void requestFromServer();
-    void missingClientSendsNothing();
-    void resetMakesItNotReady();
     void localOwnersAndSessionCopies_data();
     void localOwnersAndSessionCopies();
 
@@ -190,68 +180,6 @@ QList<Sent> TestClipboardBridge::takeSent()
     QList<Sent> sent = recorder.sent;
     recorder.sent.clear();
     return sent;
-}
-
-// Nothing goes out before the server's monitor-ready; then the capabilities (one general set
-// of 12 bytes, version 2, long format names) and the text formats without names, and each
-// local change announces the formats again.
-void TestClipboardBridge::announcesOnceReady()
-{
-    QGuiApplication::clipboard()->setText(QStringLiteral("early"));
-    QVERIFY(takeSent().isEmpty());
-    QVERIFY(!bridge->isReady());
-    bridge->handleMonitorReady();
-    QVERIFY(bridge->isReady());
-    QList<Sent> sent = takeSent();
-    QCOMPARE(sent.size(), 2);
-    QCOMPARE(sent[0].kind, QStringLiteral("caps"));
-    QCOMPARE(sent[0].values, (QList<quint32>{1, 1, 12, 2, 2}));
-    QCOMPARE(sent[1].kind, QStringLiteral("formats"));
-    QCOMPARE(sent[1].values, (QList<quint32>{13, 1}));
-    QVERIFY(sent[1].data.isEmpty());
-    QGuiApplication::clipboard()->setText(QStringLiteral("copied here"));
-    sent = takeSent();
-    QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent[0].kind, QStringLiteral("formats"));
-    QCOMPARE(sent[0].values, (QList<quint32>{13, 1}));
-}
-
-void TestClipboardBridge::serverListFetchesPreferredFormat_data()
-{
-    QTest::addColumn<QList<ulong>>("offered");
-    QTest::addColumn<int>("requested"); // -1: none
-    QTest::newRow("both") << QList<ulong>{1, 13} << 13;
-    QTest::newRow("unicode only") << QList<ulong>{13} << 13;
-    QTest::newRow("text only") << QList<ulong>{1} << 1;
-    QTest::newRow("neither") << QList<ulong>{2, 0xC0FE} << -1;
-    QTest::newRow("empty") << QList<ulong>{} << -1;
-}
-
-void TestClipboardBridge::serverListFetchesPreferredFormat()
-{
-    QFETCH(QList<ulong>, offered);
-    QFETCH(int, requested);
-    bridge->handleMonitorReady();
-    QGuiApplication::clipboard()->setText(QStringLiteral("local text"));
-    takeSent();
-
-    bridge->handleServerFormatList(offered);
-    const QList<Sent> sent = takeSent();
-    QVERIFY(!sent.isEmpty());
-    QCOMPARE(sent[0].kind, QStringLiteral("listResponse"));
-    QCOMPARE(sent[0].flags, quint32(CB_RESPONSE_OK));
-    // The local clipboard is emptied, and that is not announced back.
-    QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
-    if (requested < 0) {
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(bridge->pendingRequests(), 0);
-    } else {
-        QCOMPARE(sent.size(), 2);
-        QCOMPARE(sent[1].kind, QStringLiteral("request"));
-        QCOMPARE(sent[1].values, (QList<quint32>{quint32(requested)}));
-        QCOMPARE(bridge->requestedFormat(), requested);
-        QCOMPARE(bridge->pendingRequests(), 1);
-    }
 }
 
 void TestClipboardBridge::responseReachesLocalClipboard_data()
@@ -354,35 +282,6 @@ void TestClipboardBridge::requestFromServer()
     QCOMPARE(sent[0].flags, flags);
     QCOMPARE(sent[0].values, (QList<quint32>{quint32(data.size())}));
     QCOMPARE(sent[0].data, data); // no terminating NUL
-}
-
-void TestClipboardBridge::missingClientSendsNothing()
-{
-    clientConnected = false;
-    bridge->handleMonitorReady();
-    bridge->handleServerFormatList({13});
-    bridge->handleServerFormatDataRequest(13);
-    QGuiApplication::clipboard()->setText(QStringLiteral("x"));
-    QVERIFY(takeSent().isEmpty());
-
-    // Operations the client lacks are skipped too.
-    clientConnected = true;
-    client.ClientFormatList = nullptr;
-    QGuiApplication::clipboard()->setText(QStringLiteral("y"));
-    QVERIFY(takeSent().isEmpty());
-}
-
-void TestClipboardBridge::resetMakesItNotReady()
-{
-    bridge->handleMonitorReady();
-    bridge->handleServerFormatList({13});
-    bridge->reset();
-    QVERIFY(!bridge->isReady());
-    QCOMPARE(bridge->requestedFormat(), -1);
-    QCOMPARE(bridge->pendingRequests(), 0);
-    takeSent();
-    QGuiApplication::clipboard()->setText(QStringLiteral("after the end"));
-    QVERIFY(takeSent().isEmpty());
 }
 
 // Who owns the local clipboard when the session copies, and whether the session offers

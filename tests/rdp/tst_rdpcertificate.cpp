@@ -1,7 +1,7 @@
 #include "rdp/rdpcertificateprompt.h"
 #include "rdp/rdpinstance.h"
 
-#include "support/clientenvironment.h"
+#include "support/testsupport.h"
 #include "support/shadowserverfixture.h"
 
 #include <QApplication>

@@ -68,23 +68,6 @@ private slots:
         QTEST(rdpDesktopSizeForGeometry(mode), "size");
     }
 
-    void zoomForScalingFactor_data()
-    {
-        QTest::addColumn<double>("factor");
-        QTest::addColumn<double>("remoteToLocal");
-        QTest::newRow("half") << 0.5 << 2.0;
-        QTest::newRow("one and a half") << 1.5 << 1.0;
-        QTest::newRow("negative") << -2.0 << 1.0;
-    }
-
-    void zoomForScalingFactor()
-    {
-        QFETCH(double, factor);
-        QFETCH(double, remoteToLocal);
-        const RdpZoom zoom = rdpZoomForScalingFactor(factor);
-        QCOMPARE(zoom.remoteToLocal, remoteToLocal);
-        QCOMPARE(zoom.localToRemote, 1 / remoteToLocal);
-    }
 
 };
 

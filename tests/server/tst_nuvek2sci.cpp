@@ -28,14 +28,6 @@ QList<QByteArray> procStat(qint64 pid)
 // Running and not a zombie (nobody may reap orphans where the tests run).
 bool processRuns(qint64 pid) { return !procStat(pid).isEmpty() && procStat(pid)[0] != "Z"; }
 
-bool writeFile(const QString &path, const QByteArray &contents, bool executable = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size()
-        && (!executable || file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
-}
-
 // One link: the program, the reader of its replies.
 class Link
 {

@@ -1,16 +1,7 @@
 #include "support/fakeplink.h"
+#include "support/testsupport.h"
 
 #include <QFile>
-
-namespace {
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-} // namespace
 
 FakePlink::FakePlink()
 {

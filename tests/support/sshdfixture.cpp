@@ -31,14 +31,6 @@ bool run(const QString &program, const QStringList &args, QString *error, const 
     return false;
 }
 
-bool writeFile(const QString &path, const QByteArray &content, bool executable = false)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size()
-        && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther
-                            | (executable ? QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther : QFile::Permissions()));
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile f(path);

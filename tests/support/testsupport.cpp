@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 #include <QUuid>
@@ -108,4 +109,13 @@ void stopProcess(QProcess &process)
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+bool writeFile(const QString &path, const QByteArray &contents, bool executable)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    const QFile::Permissions run = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size()
+        && (!executable || file.setPermissions(file.permissions() | run));
 }

@@ -52,5 +52,7 @@ Connection makeProfile(const QString &folder, const QString &name, const QString
 
 // Starts Xvfb on a free display of that size; returns ":N", or empty when it failed.
 QByteArray startXvfb(QProcess &xvfb, const QSize &screen);
+// Writes a file, its folder made first; `executable` lets everyone run it.
+bool writeFile(const QString &path, const QByteArray &contents, bool executable = false);
 // Ends a process the test started: TERM, then KILL.
 void stopProcess(QProcess &process);

@@ -3,7 +3,7 @@
 #include "windows/rdpmainwidget.h"
 #include "windows/rdpoptionsdialog.h"
 
-#include "support/clientenvironment.h"
+#include "support/testsupport.h"
 #include "support/fakerdpsession.h"
 
 #include <QGroupBox>

@@ -4,8 +4,8 @@
 #include "windows/rdpsharingdialog.h"
 #include "windows/rdpviewermodel.h"
 
-#include "support/clientenvironment.h"
-#include "support/errorboxes.h"
+#include "support/testsupport.h"
+#include "support/testsupport.h"
 #include "support/fakerdpsession.h"
 
 #include <QAction>
