@@ -63,7 +63,7 @@ UINT VCAPITYPE fakeWrite(LPVOID, DWORD, LPVOID data, ULONG length, LPVOID userDa
 // Callbacks run on the channel's receive thread; the events reach the test thread queued.
 UINT record(const QString &event)
 {
-    QMetaObject::invokeMethod(qApp, [event]() { *events << event; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [event]() { *events << event; }, Qt::QueuedConnection);
     return CHANNEL_RC_OK;
 }
 
