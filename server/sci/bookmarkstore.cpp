@@ -120,8 +120,9 @@ QJsonArray BookmarkStore::suggestions() const
         if (installed(desktop.second))
             add(desktop.first, desktop.second, QStringLiteral("1280x800"));
     }
+    // A terminal alone, as a window of the user's own desktop.
     if (installed(QStringLiteral("xterm")))
-        add(QStringLiteral("XTerm"), QStringLiteral("xterm -ls"), QStringLiteral("1024x768"));
+        add(QStringLiteral("XTerm"), QStringLiteral("xterm -ls"), QStringLiteral("rootless"));
     return list;
 }
 

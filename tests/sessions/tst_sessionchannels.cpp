@@ -9,7 +9,7 @@
 #include "link/sshdevice.h"
 #include "rdp/rdpcontext.h"
 #include "rdp/rdpinstance.h"
-#include "support/sshdfixture.h"
+#include "support/sessionstack.h"
 #include "support/testsupport.h"
 #include "windows/rdpmainwidget.h"
 #include "windows/rdpoptionsdialog.h"
@@ -35,13 +35,6 @@
 namespace {
 
 const QRgb Box = qRgb(0xE0, 0x30, 0x10);
-
-struct SessionInfo
-{
-    QString id, password, dir;
-    quint16 port = 0;
-    QByteArray display;
-};
 
 // The size of the session's screen; with a colour, the screen is painted in it first, with
 // a box in its bottom right corner.
@@ -96,16 +89,11 @@ private slots:
     void wrongPasswordIsRefused();
 
 private:
-    QJsonObject call(const QString &method, const QJsonObject &params);
-    SessionInfo startSession(const QString &id);
     std::unique_ptr<RdpInstance> connectTo(const SessionInfo &session, const QString &password = {});
-    QByteArray rdpLog(const SessionInfo &session) const;
+    static QByteArray rdpLog(const SessionInfo &session) { return SessionStack::rdpLog(session); }
 
     QTemporaryDir settings;
-    QString dataHome;
-    std::unique_ptr<SshdFixture> sshd;
-    std::unique_ptr<SshDevice> link;
-    JsonRpcHandler *rpc = nullptr;
+    SessionStack stack;
     SessionInfo session;
     std::unique_ptr<RdpInstance> rdp;
 };
@@ -113,29 +101,14 @@ private:
 void TestSessionChannels::initTestCase()
 {
     prepareClientEnvironment(settings.path());
-    if (QStandardPaths::findExecutable("Xvnc").isEmpty() || QStandardPaths::findExecutable("xclip").isEmpty())
-        QSKIP("Xvnc and xclip are needed");
-    sshd = std::make_unique<SshdFixture>();
-    QString why;
-    if (!sshd->isAvailable(&why))
+    if (QStandardPaths::findExecutable("xclip").isEmpty())
+        QSKIP("xclip is needed");
+    bool skip = false;
+    const QString why = stack.start(&skip);
+    if (skip)
         QSKIP(qPrintable(why));
-    QVERIFY(sshd->installClientKey());
-    dataHome = sshd->tempPath() + "/data";
-    const passwd *account = ::getpwnam(sshd->user().toLocal8Bit().constData());
-    QVERIFY(account && QDir().mkpath(dataHome));
-    QVERIFY(::chown(QFile::encodeName(dataHome).constData(), account->pw_uid, account->pw_gid) == 0);
-    // The account owns the data folder; the trace switch reaches nuvek2_rdp through nuvek2_sci.
-    sshd->addProgram("nuvek2_sci", QStringLiteral("#!/bin/sh\nexport XDG_DATA_HOME='%1' "
-                                                  "NUVEK2_RDP_TRACE=1\nexec '%2/nuvek2_sci' \"$@\"\n")
-                                       .arg(dataHome, nuvekBinDir()).toUtf8());
-    QVERIFY2(sshd->start(&why), qPrintable(why));
-    sshd->applyClientEnvironment();
-    link = std::make_unique<SshDevice>();
-    rpc = new JsonRpcHandler(link.get(), link.get());
-    QSignalSpy up(link.get(), &SshDevice::connected);
-    link->connectTo(sshd->host(), sshd->port(), sshd->user(), "nuvek2_sci", false, QString());
-    QVERIFY2(up.wait(20000), qPrintable(link->log().join('\n')));
-    session = startSession("channels");
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    session = stack.startSession("channels", "sleep 600", "1024x768");
     QVERIFY(session.port);
     rdp = connectTo(session);
     QVERIFY(rdp->isConnected());
@@ -144,42 +117,7 @@ void TestSessionChannels::initTestCase()
 void TestSessionChannels::cleanupTestCase()
 {
     rdp.reset();
-    if (link && link->isOpen()) {
-        for (const char *id : {"channels", "options"})
-            call("Nuvek.terminate", {{"id", id}});
-        link->close();
-        QTRY_VERIFY(childProcessIds("plink").isEmpty());
-    }
-    link.reset();
-    sshd.reset();
-}
-
-QJsonObject TestSessionChannels::call(const QString &method, const QJsonObject &params)
-{
-    QJsonObject result;
-    bool answered = false;
-    rpc->call(method, params, [&](const QString &, const QJsonValue &value, const QJsonValue &error) {
-        result = value.toObject();
-        if (!error.isUndefined())
-            qWarning("%s: %s", qPrintable(method), QJsonDocument(error.toObject()).toJson().constData());
-        answered = true;
-    });
-    if (!QTest::qWaitFor([&] { return answered; }, 30000))
-        qWarning("%s had no answer", qPrintable(method));
-    return result;
-}
-
-SessionInfo TestSessionChannels::startSession(const QString &id)
-{
-    const QJsonObject reply = call("Nuvek.start", {{"id", id}, {"command", "sleep 600"}, {"geometry", "1024x768"}});
-    SessionInfo info{id, reply.value("password").toString(), QString(), quint16(reply.value("port").toInt()), {}};
-    QDir hosts(dataHome + "/Ostrane Rodorivezozoru/Nuvek/server/sessions");
-    for (const QString &host : hosts.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        info.dir = hosts.filePath(host + "/" + id);
-    QFile record(info.dir + "/session.json");
-    if (record.open(QIODevice::ReadOnly))
-        info.display = ":" + QByteArray::number(QJsonDocument::fromJson(record.readAll())["display"].toInt());
-    return info;
+    stack.stop({"channels", "options"});
 }
 
 std::unique_ptr<RdpInstance> TestSessionChannels::connectTo(const SessionInfo &target, const QString &password)
@@ -187,17 +125,11 @@ std::unique_ptr<RdpInstance> TestSessionChannels::connectTo(const SessionInfo &t
     auto instance = std::make_unique<RdpInstance>();
     QSignalSpy connected(instance.get(), &RdpInstance::connected);
     QSignalSpy finished(instance.get(), &RdpInstance::finished);
-    const QVariantMap params{{"SessionId", target.id}, {"RemoteHost", "e2e-host"}, {"SshHost", link->realHost()}};
-    instance->connectToSession("127.0.0.1", target.port, sshd->user(), password.isNull() ? target.password : password,
-                               link->tunnelPort(), "1024x768", "Channels", false, params);
+    const QVariantMap params{{"SessionId", target.id}, {"RemoteHost", "e2e-host"}, {"SshHost", stack.link().realHost()}};
+    instance->connectToSession("127.0.0.1", target.port, stack.sshd().user(), password.isNull() ? target.password : password,
+                               stack.link().tunnelPort(), "1024x768", "Channels", false, params);
     (void)QTest::qWaitFor([&] { return !connected.isEmpty() || !finished.isEmpty(); }, 20000);
     return instance;
-}
-
-QByteArray TestSessionChannels::rdpLog(const SessionInfo &target) const
-{
-    QFile log(target.dir + "/rdp.log");
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }
 
 void TestSessionChannels::deskChannel_data()
@@ -282,7 +214,7 @@ void TestSessionChannels::options()
     }
     QVERIFY2(frames.count() >= 3 && frames.count() <= 10, qPrintable(QString::number(frames.count())));
 
-    const SessionInfo next = startSession("options");
+    const SessionInfo next = stack.startSession("options", "sleep 600", "1024x768");
     auto other = connectTo(next);
     QVERIFY(other->isConnected());
     QSlider *nextFps = other->sessionContext()->optionsDialog->findChild<QSlider *>("FpsSlider");

@@ -16,7 +16,7 @@ PrivateXServer::~PrivateXServer()
     }
 }
 
-bool PrivateXServer::startForApplication()
+bool PrivateXServer::startForApplication(const char *screen)
 {
     // Without the abstract socket nothing keeps a second server from taking a display whose
     // socket file it finds: each program looks for a free display from a number of its own.
@@ -32,7 +32,7 @@ bool PrivateXServer::startForApplication()
         ::close(fds[0]);
         const std::string fd = std::to_string(fds[1]), name = ':' + std::to_string(display);
         ::execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp", "-nolisten", "local",
-                 "-screen", "0", "320x200x24", static_cast<char *>(nullptr));
+                 "-screen", "0", screen, static_cast<char *>(nullptr));
         ::_exit(127);
     }
     ::close(fds[1]);

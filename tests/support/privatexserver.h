@@ -22,7 +22,7 @@ public:
     // Starts the server and sets DISPLAY and QT_QPA_PLATFORM for it. Without Xvfb nothing
     // changes and false is returned. Only the file-system socket is served: a test can stop
     // new clients by moving it away (socketPath()).
-    bool startForApplication();
+    bool startForApplication(const char *screen = "320x200x24");
 
     QByteArray display() const { return m_display; }
     QByteArray socketPath() const;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "link/jsonrpchandler.h"
+#include "link/sshdevice.h"
+#include "support/sshdfixture.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <memory>
+
+// One session as nuvek2_sci started it, and where its files and display are.
+struct SessionInfo
+{
+    QString id, password, dir, windowMode;
+    quint16 port = 0;
+    QByteArray display;
+};
+
+// The real stack behind a session: a private sshd, our plink logged in to the test account
+// and the real nuvek2_sci there (with NUVEK2_RDP_TRACE on, so the session's rdp.log shows
+// what the own channels receive), its data in a folder the account owns.
+class SessionStack
+{
+public:
+    ~SessionStack();
+
+    // Empty when the link is up; else why not, with `skip` set when this machine cannot.
+    QString start(bool *skip);
+    // Terminates the sessions named, closes the link and stops the server.
+    void stop(const QStringList &sessionIds);
+
+    QJsonObject call(const QString &method, const QJsonObject &params);
+    SessionInfo startSession(const QString &id, const QString &command, const QString &geometry);
+    static QByteArray rdpLog(const SessionInfo &session);
+
+    SshdFixture &sshd() { return *m_sshd; }
+    SshDevice &link() { return *m_link; }
+    QString dataHome() const { return m_dataHome; }
+
+private:
+    std::unique_ptr<SshdFixture> m_sshd;
+    std::unique_ptr<SshDevice> m_link;
+    JsonRpcHandler *m_rpc = nullptr;
+    QString m_dataHome;
+};
