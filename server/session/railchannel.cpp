@@ -16,6 +16,10 @@
 
 namespace {
 
+// The window list capability's level with the extended fields (the
+// library keeps the name to itself).
+constexpr UINT32 WindowLevelSupportedEx = 2;
+
 Viewer &viewerOf(RailServerContext *context)
 {
     return *static_cast<Viewer *>(context->custom);
@@ -96,8 +100,10 @@ UINT clientWindowMove(RailServerContext *context, const RAIL_WINDOW_MOVE_ORDER *
     if (SessionServer::tracing())
         std::fprintf(stderr, "nuvek2_rdp: rail received move of 0x%x to %d,%d-%d,%d\n",
                      move->windowId, move->left, move->top, move->right, move->bottom);
+    // RemoteApp clients paint a window from where the server last said it
+    // is: the new place is told back, unlike for moves through oxrail.
     viewer.windows->setGeometry(move->windowId, move->left, move->top, move->right, move->bottom,
-                                &viewer);
+                                nullptr);
     return CHANNEL_RC_OK;
 }
 
@@ -115,6 +121,10 @@ void RailChannel::enableRemoteApp(rdpShadowClient *client)
     // Without the level the client turns RemoteApp off on reading our
     // capabilities.
     settings->RemoteApplicationSupportLevel |= RAIL_LEVEL_SUPPORTED;
+    // The client takes our level as its own and checks each window order
+    // against it; it knows the levels one at a time, not combined (the
+    // default, both bits, makes it refuse every window order).
+    settings->RemoteWndSupportLevel = WindowLevelSupportedEx;
 }
 
 bool RailChannel::open(Viewer &viewer, RailWindows *windows)

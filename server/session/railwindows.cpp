@@ -84,6 +84,8 @@ bool RailWindows::start(std::function<void()> changed)
             XFree(children);
     }
     m_focus = focusedTopLevel();
+    if (!m_focus)
+        focusTopmost(0); // windows that were there before us
     publish();
     m_thread = std::thread([this] { run(); });
     return true;
@@ -354,6 +356,11 @@ void RailWindows::focusNext(Window gone)
     if (gone != m_focus)
         return;
     m_focus = 0;
+    focusTopmost(gone);
+}
+
+void RailWindows::focusTopmost(Window except)
+{
     Window rootReturn = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
     if (!XQueryTree(m_display, m_root, &rootReturn, &parent, &children, &count))
@@ -361,7 +368,7 @@ void RailWindows::focusNext(Window gone)
     // From the top down: the first ordinary window still shown.
     for (unsigned i = count; i-- > 0;) {
         auto found = m_windows.find(children[i]);
-        if (found != m_windows.end() && found->first != gone && found->second.mapped
+        if (found != m_windows.end() && found->first != except && found->second.mapped
             && !found->second.popup && !found->second.tool) {
             focus(found->first);
             break;

@@ -81,6 +81,7 @@ private:
     Window focusedTopLevel();
     void focus(Window window);
     void focusNext(Window gone);
+    void focusTopmost(Window except);
     void moveResize(Window window, Tracked &tracked, int x, int y, int width, int height);
     void close(Window window);
     void publish();
