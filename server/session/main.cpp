@@ -15,7 +15,9 @@
 // display as a window of their own (there is no window manager).
 // SIGUSR1 disconnects every viewer; SIGTERM and SIGINT end the server.
 // NUVEK2_RDP_TRACE=1 in the environment logs every message received on the
-// oxdesk, oxcfg and oxshare channels in hexadecimal on the standard error.
+// oxdesk, oxcfg, oxshare and oxrail channels in hexadecimal on the standard
+// error, and in rootless sessions the RemoteApp orders received and the window
+// orders sent.
 
 #include "clipboardbridge.h"
 #include "logincheck.h"
