@@ -384,12 +384,12 @@ BOOL SessionServer::onSendChannelData(freerdp_peer *peer, UINT16 channelId, cons
                                       size_t size)
 {
     SessionServer &self = instance();
-    auto *client = reinterpret_cast<rdpShadowClient *>(peer->context);
-    Viewer *viewer = self.viewer(client);
     // A single byte on the RemoteApp channel is our bell (no RemoteApp
     // message is that short): it goes no further, the window orders go out
     // in its place. This is the viewer's own thread.
     if (size == 1 && channelId == WTSChannelGetId(peer, "rail")) {
+        auto *client = reinterpret_cast<rdpShadowClient *>(peer->context);
+        Viewer *viewer = self.viewer(client);
         if (viewer && viewer->railBell && self.m_rail) {
             viewer->railBellRung = false;
             if (client->activated && viewer->railReady) {
@@ -400,7 +400,7 @@ BOOL SessionServer::onSendChannelData(freerdp_peer *peer, UINT16 channelId, cons
         }
         return TRUE;
     }
-    psPeerSendChannelData send = viewer ? viewer->sendChannelData : self.m_sendChannelData;
+    const psPeerSendChannelData send = self.m_sendChannelData;
     return send ? send(peer, channelId, data, size) : FALSE;
 }
 

@@ -131,7 +131,7 @@ private:
     ClipboardBridge *m_clipboard = nullptr;
     RailWindows *m_rail = nullptr;
     // FreeRDP's own SendChannelData, the same for every peer.
-    psPeerSendChannelData m_sendChannelData = nullptr;
+    std::atomic<psPeerSendChannelData> m_sendChannelData{nullptr};
 
     std::mutex m_lock; // guards m_viewers and m_options
     std::map<rdpShadowClient *, Viewer *> m_viewers;
