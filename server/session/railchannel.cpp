@@ -25,6 +25,12 @@ Viewer &viewerOf(RailServerContext *context)
     return *static_cast<Viewer *>(context->custom);
 }
 
+// Window commands, like any input, count only from the one in control.
+bool mayCommand(Viewer &viewer)
+{
+    return viewer.client->mayInteract && SessionServer::instance().inControl(viewer.client);
+}
+
 void ready(Viewer &viewer, const char *what)
 {
     if (SessionServer::tracing())
@@ -46,12 +52,11 @@ UINT clientStatus(RailServerContext *context, const RAIL_CLIENT_STATUS_ORDER *)
     return CHANNEL_RC_OK;
 }
 
-UINT clientSysparam(RailServerContext *context, const RAIL_SYSPARAM_ORDER *sysparam)
+UINT clientSysparam(RailServerContext *, const RAIL_SYSPARAM_ORDER *sysparam)
 {
     // The work area is the screen: nothing on the server takes room of it.
     if (SessionServer::tracing())
         std::fprintf(stderr, "nuvek2_rdp: rail received system parameter 0x%x\n", sysparam->param);
-    (void)context;
     return CHANNEL_RC_OK;
 }
 
@@ -80,7 +85,7 @@ UINT clientActivate(RailServerContext *context, const RAIL_ACTIVATE_ORDER *activ
     if (SessionServer::tracing())
         std::fprintf(stderr, "nuvek2_rdp: rail received activate 0x%x %d\n", activate->windowId,
                      activate->enabled);
-    if (activate->enabled)
+    if (activate->enabled && mayCommand(viewerOf(context)))
         viewerOf(context).windows->activate(activate->windowId);
     return CHANNEL_RC_OK;
 }
@@ -90,7 +95,8 @@ UINT clientSyscommand(RailServerContext *context, const RAIL_SYSCOMMAND_ORDER *c
     if (SessionServer::tracing())
         std::fprintf(stderr, "nuvek2_rdp: rail received system command 0x%x for 0x%x\n",
                      command->command, command->windowId);
-    viewerOf(context).windows->sysCommand(command->windowId, command->command);
+    if (mayCommand(viewerOf(context)))
+        viewerOf(context).windows->sysCommand(command->windowId, command->command);
     return CHANNEL_RC_OK;
 }
 
@@ -102,8 +108,9 @@ UINT clientWindowMove(RailServerContext *context, const RAIL_WINDOW_MOVE_ORDER *
                      move->windowId, move->left, move->top, move->right, move->bottom);
     // RemoteApp clients paint a window from where the server last said it
     // is: the new place is told back, unlike for moves through oxrail.
-    viewer.windows->setGeometry(move->windowId, move->left, move->top, move->right, move->bottom,
-                                nullptr);
+    if (mayCommand(viewer))
+        viewer.windows->setGeometry(move->windowId, move->left, move->top, move->right,
+                                    move->bottom, nullptr);
     return CHANNEL_RC_OK;
 }
 
@@ -193,7 +200,9 @@ void RailChannel::ring(Viewer &viewer)
 void RailChannel::received(SessionServer &server, Viewer &viewer, OxPduReader &message)
 {
     RailWindows *windows = viewer.windows;
-    bool ok = windows != nullptr;
+    // The monitor layout is the owner's; window commands are the controller's.
+    bool ok = windows != nullptr
+        && (message.type() == oxrail::MonitorLayout || mayCommand(viewer));
     uint32_t id = 0, other = 0;
     switch (ok ? message.type() : 0) {
     case oxrail::Geometry: {
