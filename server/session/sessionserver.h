@@ -25,9 +25,10 @@ struct Viewer;
 //
 // It takes the shadow server's subsystem hooks (login, connect, disconnect,
 // input) and, per viewer, wraps a few of FreeRDP's peer handlers that run on
-// the viewer's thread: activation, received channel data, frame bits and
-// frame acknowledgements. Those are the moments the viewer's thread is not
-// encoding, so the encoder is adjusted there.
+// the viewer's thread: activation, received and sent channel data, frame
+// bits and frame acknowledgements. Those are the moments the viewer's thread
+// is not encoding, so the encoder is adjusted there, and in rootless
+// sessions the window orders are written there (see RailChannel).
 class SessionServer
 {
 public:
