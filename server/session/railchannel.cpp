@@ -11,6 +11,7 @@
 #include <freerdp/server/rail.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 
@@ -110,7 +111,7 @@ UINT clientWindowMove(RailServerContext *context, const RAIL_WINDOW_MOVE_ORDER *
     // is: the new place is told back, unlike for moves through oxrail.
     if (mayCommand(viewer))
         viewer.windows->setGeometry(move->windowId, move->left, move->top, move->right,
-                                    move->bottom, nullptr);
+                                    move->bottom, 0);
     return CHANNEL_RC_OK;
 }
 
@@ -137,6 +138,8 @@ void RailChannel::enableRemoteApp(rdpShadowClient *client)
 bool RailChannel::open(Viewer &viewer, RailWindows *windows)
 {
     rdpShadowClient *client = viewer.client;
+    static std::atomic<uint64_t> lastId{0};
+    viewer.railId = ++lastId;
     viewer.windows = windows;
     viewer.rail.open(client->vcm, OXRAIL_CHANNEL_NAME);
     RailServerContext *context = rail_server_context_new(client->vcm);
@@ -209,7 +212,7 @@ void RailChannel::received(SessionServer &server, Viewer &viewer, OxPduReader &m
         oxrail::GeometryMessage geometry{};
         if ((ok = oxrail::decodeGeometry(message, geometry)))
             windows->setGeometry(geometry.windowId, geometry.left, geometry.top, geometry.right,
-                                 geometry.bottom, &viewer);
+                                 geometry.bottom, viewer.railId);
         break;
     }
     case oxrail::Raise:

@@ -99,7 +99,7 @@ void sendWindow(Batch &batch, rdpContext *context, const RailWindow &window, uin
 } // namespace
 
 void RailOrders::send(rdpContext *context, const RailSnapshot &sent, const RailSnapshot &now,
-                      const void *self, bool trace)
+                      uint64_t self, bool trace)
 {
     if (sent == now)
         return;

@@ -12,10 +12,10 @@
 class RailOrders
 {
 public:
-    // sent is what the viewer knows (empty at first); self is the viewer,
-    // whose own geometry requests are not echoed.
+    // sent is what the viewer knows (empty at first); self is the viewer's
+    // railId: its own geometry requests are not told back.
     static void send(rdpContext *context, const RailSnapshot &sent, const RailSnapshot &now,
-                     const void *self, bool trace);
+                     uint64_t self, bool trace);
 };
 
 #endif // NUVEK_RDP_RAILORDERS_H

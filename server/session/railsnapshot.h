@@ -15,16 +15,16 @@ struct RailWindow
     uint32_t style = 0;
     uint32_t exStyle = 0;
     uint8_t showState = 5;
-    // The geometry a viewer asked for last, and which viewer: that viewer is
-    // not told it again.
-    const void *requestedBy = nullptr;
+    // The geometry a viewer asked for last, and which viewer (its railId;
+    // 0: none): that viewer is not told it again.
+    uint64_t requestedBy = 0;
     int requestedX = 0, requestedY = 0, requestedWidth = 0, requestedHeight = 0;
 
     bool sameGeometry(const RailWindow &o) const
     {
         return x == o.x && y == o.y && width == o.width && height == o.height;
     }
-    bool isRequestedBy(const void *viewer) const
+    bool isRequestedBy(uint64_t viewer) const
     {
         return requestedBy == viewer && x == requestedX && y == requestedY
             && width == requestedWidth && height == requestedHeight;

@@ -445,7 +445,7 @@ void RailWindows::placeBelow(uint32_t id, uint32_t other)
     });
 }
 
-void RailWindows::setGeometry(uint32_t id, int left, int top, int right, int bottom, const void *by)
+void RailWindows::setGeometry(uint32_t id, int left, int top, int right, int bottom, uint64_t by)
 {
     post([=] {
         Tracked *tracked = find(id);

@@ -42,8 +42,9 @@ public:
     void raise(uint32_t id);
     // Puts id directly below other.
     void placeBelow(uint32_t id, uint32_t other);
-    // right and bottom exclusive; by is the viewer that asked.
-    void setGeometry(uint32_t id, int left, int top, int right, int bottom, const void *by);
+    // right and bottom exclusive; by is the railId of the viewer that asked
+    // (0: it is told the result like everyone).
+    void setGeometry(uint32_t id, int left, int top, int right, int bottom, uint64_t by);
     // SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE, SC_CLOSE.
     void sysCommand(uint32_t id, uint16_t command);
 
@@ -66,7 +67,7 @@ private:
         int savedX = 0, savedY = 0, savedWidth = 0, savedHeight = 0;
         std::string title;
         Window transientFor = 0;
-        const void *requestedBy = nullptr;
+        uint64_t requestedBy = 0;
         int requestedX = 0, requestedY = 0, requestedWidth = 0, requestedHeight = 0;
     };
 

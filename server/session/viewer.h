@@ -44,6 +44,8 @@ struct Viewer
     ChannelPort rail;
     RailServerContext *remoteApp = nullptr;
     RailWindows *windows = nullptr;
+    // Names this connection in the tracker's records (never reused).
+    uint64_t railId = 0;
     // The RemoteApp channel, where a one-byte write asks the viewer's
     // thread to send the window orders, and its channel id.
     HANDLE railBell = nullptr;
