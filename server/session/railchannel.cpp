@@ -26,6 +26,29 @@ Viewer &viewerOf(RailServerContext *context)
     return *static_cast<Viewer *>(context->custom);
 }
 
+// The head of the RemoteApp server's private part (2.11), which the library
+// does not publish. It reads each message into one stream after the one
+// before and never rewinds it: the stream would grow by every message the
+// client sends. Every callback rewinds it once the message is read (the
+// library uses nothing of it after the callback). The channel is checked
+// before use.
+struct RailPrivateHead
+{
+    HANDLE thread;
+    HANDLE stopEvent;
+    HANDLE channelEvent;
+    void *channel;
+    wStream *input;
+};
+
+UINT consumed(RailServerContext *context)
+{
+    auto *head = reinterpret_cast<RailPrivateHead *>(context->priv);
+    if (head && head->channel == viewerOf(context).railBell && head->input)
+        Stream_SetPosition(head->input, 0);
+    return CHANNEL_RC_OK;
+}
+
 // Window commands, like any input, count only from the one in control.
 bool mayCommand(Viewer &viewer)
 {
@@ -44,21 +67,21 @@ void ready(Viewer &viewer, const char *what)
 UINT clientHandshake(RailServerContext *context, const RAIL_HANDSHAKE_ORDER *)
 {
     ready(viewerOf(context), "the client's handshake");
-    return CHANNEL_RC_OK;
+    return consumed(context);
 }
 
 UINT clientStatus(RailServerContext *context, const RAIL_CLIENT_STATUS_ORDER *)
 {
     ready(viewerOf(context), "the client's information");
-    return CHANNEL_RC_OK;
+    return consumed(context);
 }
 
-UINT clientSysparam(RailServerContext *, const RAIL_SYSPARAM_ORDER *sysparam)
+UINT clientSysparam(RailServerContext *context, const RAIL_SYSPARAM_ORDER *sysparam)
 {
     // The work area is the screen: nothing on the server takes room of it.
     if (SessionServer::tracing())
         std::fprintf(stderr, "nuvek2_rdp: rail received system parameter 0x%x\n", sysparam->param);
-    return CHANNEL_RC_OK;
+    return consumed(context);
 }
 
 UINT clientExec(RailServerContext *context, const RAIL_EXEC_ORDER *exec)
@@ -78,7 +101,7 @@ UINT clientExec(RailServerContext *context, const RAIL_EXEC_ORDER *exec)
     result.exeOrFile.string = name.data();
     context->ServerExecResult(context, &result);
     ready(viewerOf(context), "an exec order");
-    return CHANNEL_RC_OK;
+    return consumed(context);
 }
 
 UINT clientActivate(RailServerContext *context, const RAIL_ACTIVATE_ORDER *activate)
@@ -88,7 +111,7 @@ UINT clientActivate(RailServerContext *context, const RAIL_ACTIVATE_ORDER *activ
                      activate->enabled);
     if (activate->enabled && mayCommand(viewerOf(context)))
         viewerOf(context).windows->activate(activate->windowId);
-    return CHANNEL_RC_OK;
+    return consumed(context);
 }
 
 UINT clientSyscommand(RailServerContext *context, const RAIL_SYSCOMMAND_ORDER *command)
@@ -98,7 +121,7 @@ UINT clientSyscommand(RailServerContext *context, const RAIL_SYSCOMMAND_ORDER *c
                      command->command, command->windowId);
     if (mayCommand(viewerOf(context)))
         viewerOf(context).windows->sysCommand(command->windowId, command->command);
-    return CHANNEL_RC_OK;
+    return consumed(context);
 }
 
 UINT clientWindowMove(RailServerContext *context, const RAIL_WINDOW_MOVE_ORDER *move)
@@ -112,7 +135,7 @@ UINT clientWindowMove(RailServerContext *context, const RAIL_WINDOW_MOVE_ORDER *
     if (mayCommand(viewer))
         viewer.windows->setGeometry(move->windowId, move->left, move->top, move->right,
                                     move->bottom, 0);
-    return CHANNEL_RC_OK;
+    return consumed(context);
 }
 
 } // namespace
@@ -154,8 +177,29 @@ bool RailChannel::open(Viewer &viewer, RailWindows *windows)
     context->ClientActivate = clientActivate;
     context->ClientSyscommand = clientSyscommand;
     context->ClientWindowMove = clientWindowMove;
-    // The other orders (system menu, language bar, ...) have nothing to do
-    // here; without a callback the server drops them.
+    // The other orders (system menu, language bar, ...) have nothing to do here.
+    context->ClientSysmenu = [](RailServerContext *c, const RAIL_SYSMENU_ORDER *) {
+        return consumed(c);
+    };
+    context->ClientNotifyEvent = [](RailServerContext *c, const RAIL_NOTIFY_EVENT_ORDER *) {
+        return consumed(c);
+    };
+    context->ClientGetAppidReq = [](RailServerContext *c, const RAIL_GET_APPID_REQ_ORDER *) {
+        return consumed(c);
+    };
+    context->ClientSnapArrange = [](RailServerContext *c, const RAIL_SNAP_ARRANGE *) {
+        return consumed(c);
+    };
+    context->ClientLangbarInfo = [](RailServerContext *c, const RAIL_LANGBAR_INFO_ORDER *) {
+        return consumed(c);
+    };
+    context->ClientLanguageImeInfo = [](RailServerContext *c, const RAIL_LANGUAGEIME_INFO_ORDER *) {
+        return consumed(c);
+    };
+    context->ClientCompartmentInfo = [](RailServerContext *c, const RAIL_COMPARTMENT_INFO_ORDER *) {
+        return consumed(c);
+    };
+    context->ClientCloak = [](RailServerContext *c, const RAIL_CLOAK *) { return consumed(c); };
     // The channel manager hands out one handle per channel: this is the
     // RemoteApp server's own, which it closes when it stops.
     viewer.railBell = WTSVirtualChannelOpen(client->vcm, WTS_CURRENT_SESSION,

@@ -394,7 +394,8 @@ BOOL SessionServer::onSendChannelData(freerdp_peer *peer, UINT16 channelId, cons
             viewer->railBellRung = false;
             if (client->activated && viewer->railReady) {
                 std::shared_ptr<const RailSnapshot> now = self.m_rail->snapshot();
-                RailOrders::send(&client->context, *viewer->railSent, *now, viewer->railId, tracing());
+                RailOrders::send(&client->context, *viewer->railSent, *now, viewer->railId,
+                                 tracing());
                 viewer->railSent = now;
             }
         }
