@@ -449,9 +449,9 @@ void RailWindows::setGeometry(uint32_t id, int left, int top, int right, int bot
 {
     post([=] {
         Tracked *tracked = find(id);
-        // Sizes beyond any screen are refused, not clamped.
-        if (!tracked || right <= left || bottom <= top || right - left > 32767
-            || bottom - top > 32767)
+        // What X cannot express (16-bit places, 15-bit sizes) is refused, not clamped.
+        if (!tracked || right <= left || bottom <= top || left < -32768 || top < -32768
+            || right > 32767 || bottom > 32767)
             return;
         tracked->maximised = false;
         tracked->requestedBy = by;
