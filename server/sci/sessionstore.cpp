@@ -467,6 +467,8 @@ bool SessionStore::startRdp(ServerSession &session, SessionFailure &failure)
         request.arguments = QStringList{m_rdpProgram, QStringLiteral("--display"), QStringLiteral(":%1").arg(session.display),
                                         QStringLiteral("--port"), QString::number(session.port),
                                         QStringLiteral("--password-file"), passwordFile};
+        if (session.windowMode == QLatin1String("rootless"))
+            request.arguments << QStringLiteral("--rootless");
         request.environment = baseEnvironment(session);
         request.workingDirectory = dir;
         request.logPath = log;
@@ -557,9 +559,10 @@ bool SessionStore::start(const QString &id, const QString &command, const QStrin
     session.name = name;
     session.requestedGeometry = geometry;
     session.geometry = QStringLiteral("%1x%2").arg(width).arg(height);
-    // The RDP server shows whole desktops only: a single-application request
-    // gets a desktop of the default size.
-    session.windowMode = QStringLiteral("desktop");
+    // A single-application request gets a screen of the default size whose
+    // windows the client shows one by one.
+    const bool rootless = QString(geometry).remove(QLatin1Char(' ')) == QLatin1String("rootless");
+    session.windowMode = rootless ? QStringLiteral("rootless") : QStringLiteral("desktop");
     session.started = now();
     session.state = QStringLiteral("starting");
     if (!listHasRoomFor(session)) {

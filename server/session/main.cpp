@@ -1,6 +1,6 @@
 // nuvek2_rdp: the RDP server of one session.
 //
-//   nuvek2_rdp --display :N --port P --password-file FILE [--direct ADDRESS]
+//   nuvek2_rdp --display :N --port P --password-file FILE [--direct ADDRESS] [--rootless]
 //
 // Serves the X display :N (DISPLAY and XAUTHORITY come from the
 // environment; --display wins) on 127.0.0.1:P with standard RDP security or
@@ -11,12 +11,17 @@
 // owner; while the owner shares the session, a login with the sharing
 // password is a viewer named by its user name. Prints
 // "nuvek2_rdp: listening on 127.0.0.1:P" once it accepts connections.
+// With --rootless, viewers with RemoteApp get each top-level window of the
+// display as a window of their own (there is no window manager).
 // SIGUSR1 disconnects every viewer; SIGTERM and SIGINT end the server.
 // NUVEK2_RDP_TRACE=1 in the environment logs every message received on the
-// oxdesk, oxcfg and oxshare channels in hexadecimal on the standard error.
+// oxdesk, oxcfg, oxshare and oxrail channels in hexadecimal on the standard
+// error, and in rootless sessions the RemoteApp orders received and the window
+// orders sent.
 
 #include "clipboardbridge.h"
 #include "logincheck.h"
+#include "railwindows.h"
 #include "sessionserver.h"
 #include "x11capture.h"
 
@@ -35,7 +40,7 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: nuvek2_rdp --display :N --port P --password-file FILE"
-                         " [--direct ADDRESS]\n");
+                         " [--direct ADDRESS] [--rootless]\n");
     return 2;
 }
 
@@ -45,8 +50,13 @@ int main(int argc, char **argv)
 {
     std::string display, passwordFile, direct;
     long port = 0;
+    bool rootless = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--rootless") {
+            rootless = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usage();
         const char *value = argv[++i];
@@ -110,9 +120,20 @@ int main(int argc, char **argv)
     if (!haveClipboard)
         std::fprintf(stderr, "nuvek2_rdp: no clipboard (XFIXES missing)\n");
     SessionServer::instance().install(server, &login, haveClipboard ? &clipboard : nullptr);
+    RailWindows windows;
+    if (rootless) {
+        if (!windows.start([] { SessionServer::instance().railChanged(); })) {
+            clipboard.stop();
+            shadow_server_uninit(server);
+            shadow_server_free(server);
+            return 1;
+        }
+        SessionServer::instance().setRootless(&windows);
+    }
 
     if (shadow_server_start(server) < 0) {
         std::fprintf(stderr, "nuvek2_rdp: cannot listen on 127.0.0.1:%ld\n", port);
+        windows.stop();
         clipboard.stop();
         shadow_server_uninit(server);
         shadow_server_free(server);
@@ -135,6 +156,7 @@ int main(int argc, char **argv)
         break;
     }
     shadow_server_stop(server);
+    windows.stop();
     clipboard.stop();
     shadow_server_uninit(server);
     shadow_server_free(server);

@@ -3,10 +3,14 @@
 #include "cfgchannel.h"
 #include "channels/oxcfg/oxcfg_common.h"
 #include "channels/oxdesk/oxdesk_common.h"
+#include "channels/oxrail/oxrail_common.h"
 #include "channels/oxshare/oxshare_common.h"
 #include "clipboardbridge.h"
 #include "deskchannel.h"
 #include "logincheck.h"
+#include "railchannel.h"
+#include "railorders.h"
+#include "railwindows.h"
 #include "sharechannel.h"
 #include "viewer.h"
 #include "x11capture.h"
@@ -28,11 +32,7 @@ namespace {
 // logged in hexadecimal, its first 256 bytes.
 void trace(const char *channel, const OxBytes &message)
 {
-    static const bool on = [] {
-        const char *value = std::getenv("NUVEK2_RDP_TRACE");
-        return value && *value && std::strcmp(value, "0") != 0;
-    }();
-    if (!on)
+    if (!SessionServer::tracing())
         return;
     std::string hex;
     const size_t shown = std::min<size_t>(message.size(), 256);
@@ -114,6 +114,15 @@ void refuseLogin(rdpShadowClient *client)
 
 } // namespace
 
+bool SessionServer::tracing()
+{
+    static const bool on = [] {
+        const char *value = std::getenv("NUVEK2_RDP_TRACE");
+        return value && *value && std::strcmp(value, "0") != 0;
+    }();
+    return on;
+}
+
 SessionServer &SessionServer::instance()
 {
     static SessionServer server;
@@ -173,6 +182,8 @@ BOOL SessionServer::clientCapabilities(rdpShadowSubsystem *, rdpShadowClient *cl
     // Frames go out as surface bits (RemoteFX), where the frame window and
     // the compression level apply, never through the graphics pipeline.
     client->context.settings->SupportGraphicsPipeline = FALSE;
+    if (instance().m_rail && RailChannel::wanted(client))
+        RailChannel::enableRemoteApp(client);
     return TRUE;
 }
 
@@ -207,6 +218,9 @@ BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
     peer->Activate = &SessionServer::onActivate;
     viewer->receiveChannelData = peer->ReceiveChannelData;
     peer->ReceiveChannelData = &SessionServer::onReceiveChannelData;
+    viewer->sendChannelData = peer->SendChannelData;
+    self.m_sendChannelData = peer->SendChannelData; // the same for every peer
+    peer->SendChannelData = &SessionServer::onSendChannelData;
     viewer->surfaceFrameBits = peer->update->SurfaceFrameBits;
     peer->update->SurfaceFrameBits = &SessionServer::onSurfaceFrameBits;
     viewer->frameAcknowledge = peer->update->SurfaceFrameAcknowledge;
@@ -216,6 +230,8 @@ BOOL SessionServer::clientConnect(rdpShadowSubsystem *, rdpShadowClient *client)
     viewer->cfg.open(client->vcm, OXCFG_CHANNEL_NAME);
     viewer->share.open(client->vcm, OXSHARE_CHANNEL_NAME);
     DeskChannel::connected(*viewer);
+    if (self.m_rail && settings->RemoteApplicationMode && !RailChannel::open(*viewer, self.m_rail))
+        std::fprintf(stderr, "nuvek2_rdp: RemoteApp cannot start for %s\n", viewer->user.c_str());
     {
         std::lock_guard<std::mutex> lock(self.m_lock);
         viewer->cfg.send(CfgChannel::optionsUpdated(self.m_options.toJson()));
@@ -262,9 +278,11 @@ void SessionServer::clientDisconnect(rdpShadowSubsystem *, rdpShadowClient *clie
     viewer->desk.close();
     viewer->cfg.close();
     viewer->share.close();
+    RailChannel::close(*viewer);
     freerdp_peer *peer = client->context.peer;
     peer->Activate = viewer->activate;
     peer->ReceiveChannelData = viewer->receiveChannelData;
+    peer->SendChannelData = viewer->sendChannelData;
     peer->update->SurfaceFrameBits = viewer->surfaceFrameBits;
     peer->update->SurfaceFrameAcknowledge = viewer->frameAcknowledge;
     delete viewer;
@@ -342,7 +360,10 @@ BOOL SessionServer::onActivate(freerdp_peer *peer)
         viewer->active = true;
         viewer->share.send(ShareChannel::clientId(viewer->shareId));
         viewer->share.send(self.statusLocked());
+        RailChannel::greet(*viewer);
     }
+    // Window orders wait for the activation.
+    RailChannel::ring(*viewer);
     return result;
 }
 
@@ -359,6 +380,38 @@ BOOL SessionServer::onReceiveChannelData(freerdp_peer *peer, UINT16 channelId, c
     return result;
 }
 
+BOOL SessionServer::onSendChannelData(freerdp_peer *peer, UINT16 channelId, const BYTE *data,
+                                      size_t size)
+{
+    SessionServer &self = instance();
+    // A single byte on the RemoteApp channel is our bell (no RemoteApp
+    // message is that short): it goes no further, the window orders go out
+    // in its place. This is the viewer's own thread.
+    if (size == 1 && channelId == WTSChannelGetId(peer, "rail")) {
+        auto *client = reinterpret_cast<rdpShadowClient *>(peer->context);
+        Viewer *viewer = self.viewer(client);
+        if (viewer && viewer->railBell && self.m_rail) {
+            viewer->railBellRung = false;
+            if (client->activated && viewer->railReady) {
+                std::shared_ptr<const RailSnapshot> now = self.m_rail->snapshot();
+                RailOrders::send(&client->context, *viewer->railSent, *now, viewer->railId,
+                                 tracing());
+                viewer->railSent = now;
+            }
+        }
+        return TRUE;
+    }
+    const psPeerSendChannelData send = self.m_sendChannelData;
+    return send ? send(peer, channelId, data, size) : FALSE;
+}
+
+void SessionServer::railChanged()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto &entry : m_viewers)
+        RailChannel::ring(*entry.second);
+}
+
 void SessionServer::pumpChannels(Viewer &viewer)
 {
     OxPduReader reader;
@@ -371,6 +424,9 @@ void SessionServer::pumpChannels(Viewer &viewer)
     for (const OxBytes &message : viewer.share.takeReceived())
         if (trace("oxshare", message), reader.open(message))
             ShareChannel::received(*this, viewer, reader);
+    for (const OxBytes &message : viewer.rail.takeReceived())
+        if (trace("oxrail", message), reader.open(message))
+            RailChannel::received(*this, viewer, reader);
 }
 
 BOOL SessionServer::onSurfaceFrameBits(rdpContext *context, const SURFACE_BITS_COMMAND *cmd,

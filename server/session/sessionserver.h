@@ -15,6 +15,7 @@
 
 class ClipboardBridge;
 class LoginCheck;
+class RailWindows;
 class X11Capture;
 struct Viewer;
 
@@ -24,9 +25,10 @@ struct Viewer;
 //
 // It takes the shadow server's subsystem hooks (login, connect, disconnect,
 // input) and, per viewer, wraps a few of FreeRDP's peer handlers that run on
-// the viewer's thread: activation, received channel data, frame bits and
-// frame acknowledgements. Those are the moments the viewer's thread is not
-// encoding, so the encoder is adjusted there.
+// the viewer's thread: activation, received and sent channel data, frame
+// bits and frame acknowledgements. Those are the moments the viewer's thread
+// is not encoding, so the encoder is adjusted there, and in rootless
+// sessions the window orders are written there (see RailChannel).
 class SessionServer
 {
 public:
@@ -35,6 +37,15 @@ public:
     void install(rdpShadowServer *server, const LoginCheck *login, ClipboardBridge *clipboard);
 
     X11Capture *capture() const { return m_capture; }
+
+    // A rootless session: viewers with RemoteApp get the windows of the
+    // tracker as RemoteApp windows. Set before the server starts.
+    void setRootless(RailWindows *windows) { m_rail = windows; }
+    // The tracker's windows changed (its thread): every viewer is told.
+    void railChanged();
+
+    // Whether NUVEK2_RDP_TRACE asks for traces of our channels.
+    static bool tracing();
 
     // A viewer's change request; every viewer hears the new options.
     bool setOptions(const std::string &json, std::string &error);
@@ -74,6 +85,8 @@ private:
     static BOOL onActivate(freerdp_peer *peer);
     static BOOL onReceiveChannelData(freerdp_peer *peer, UINT16 channelId, const BYTE *data,
                                      size_t size, UINT32 flags, size_t totalSize);
+    static BOOL onSendChannelData(freerdp_peer *peer, UINT16 channelId, const BYTE *data,
+                                  size_t size);
     static BOOL onSurfaceFrameBits(rdpContext *context, const SURFACE_BITS_COMMAND *cmd,
                                    BOOL first, BOOL last, UINT32 frameId);
     static BOOL onFrameAcknowledge(rdpContext *context, UINT32 frameId);
@@ -117,6 +130,9 @@ private:
     X11Capture *m_capture = nullptr;
     const LoginCheck *m_login = nullptr;
     ClipboardBridge *m_clipboard = nullptr;
+    RailWindows *m_rail = nullptr;
+    // FreeRDP's own SendChannelData, the same for every peer.
+    std::atomic<psPeerSendChannelData> m_sendChannelData{nullptr};
 
     std::mutex m_lock; // guards m_viewers and m_options
     std::map<rdpShadowClient *, Viewer *> m_viewers;

@@ -2,15 +2,20 @@
 #define NUVEK_RDP_VIEWER_H
 
 #include "channelport.h"
+#include "railsnapshot.h"
 
 #include <freerdp/codec/rfx.h>
 #include <freerdp/peer.h>
 #include <freerdp/server/cliprdr.h>
+#include <freerdp/server/rail.h>
 #include <freerdp/server/shadow.h>
 #include <freerdp/update.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
+
+class RailWindows;
 
 // What the session keeps for one connected viewer. Made and freed on the
 // viewer's own thread; its channel ports are written from other threads
@@ -34,9 +39,28 @@ struct Viewer
     ChannelPort share;
     CliprdrServerContext *clipboard = nullptr;
 
+    // Rootless sessions, for viewers with RemoteApp: the RemoteApp server,
+    // our "oxrail" port and the window tracker.
+    ChannelPort rail;
+    RailServerContext *remoteApp = nullptr;
+    RailWindows *windows = nullptr;
+    // Names this connection in the tracker's records (never reused).
+    uint64_t railId = 0;
+    // The RemoteApp channel, where a one-byte write asks the viewer's
+    // thread to send the window orders, and its channel id.
+    HANDLE railBell = nullptr;
+    UINT16 railChannelId = 0;
+    // The client's handshake came: it hears the windows from now on.
+    std::atomic<bool> railReady{false};
+    // A bell is on its way and not taken yet.
+    std::atomic<bool> railBellRung{false};
+    // What the viewer was told (viewer thread only).
+    std::shared_ptr<const RailSnapshot> railSent = std::make_shared<RailSnapshot>();
+
     // FreeRDP's handlers that ours wrap.
     psPeerActivate activate = nullptr;
     psPeerReceiveChannelData receiveChannelData = nullptr;
+    psPeerSendChannelData sendChannelData = nullptr;
     pSurfaceFrameBits surfaceFrameBits = nullptr;
     pSurfaceFrameAcknowledge frameAcknowledge = nullptr;
 

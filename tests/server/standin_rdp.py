@@ -3,10 +3,11 @@
 # listens, shows what it was handed on standard error, holds its clients and
 # drops them all on SIGUSR1.
 import os, select, signal, socket, sys
-opt = dict(zip(sys.argv[1::2], sys.argv[2::2]))
+opt = dict(zip(sys.argv[1::2], sys.argv[2::2]))  # --rootless, a flag, comes last
 path = opt['--password-file']
 sys.stderr.write('display=%s env=%s mode=%o password=%s\n' % (opt['--display'], os.environ.get('DISPLAY'),
                  os.stat(path).st_mode & 0o777, open(path).read()))
+if '--rootless' in sys.argv: sys.stderr.write('rootless\n')
 sys.stderr.flush()
 server = socket.socket()
 server.bind(('127.0.0.1', int(opt['--port'])))

@@ -147,14 +147,16 @@ private slots:
     {
         QTest::addColumn<QString>("geometry");
         QTest::addColumn<QString>("desktop");
-        QTest::newRow("sized desktop") << "800x600" << "800x600";
-        QTest::newRow("single application runs as a desktop") << "rootless" << "1024x768";
+        QTest::addColumn<QString>("windowMode");
+        QTest::newRow("sized desktop") << "800x600" << "800x600" << "desktop";
+        QTest::newRow("single application") << "rootless" << "1024x768" << "rootless";
     }
 
     void sessionLifecycle()
     {
         QFETCH(QString, geometry);
         QFETCH(QString, desktop);
+        QFETCH(QString, windowMode);
         if (QStandardPaths::findExecutable("Xvnc").isEmpty())
             QSKIP("Xvnc is needed");
         const QString id = "0123456789abcdef0123456789abcdef", dir = hostDir() + '/' + id;
@@ -164,7 +166,7 @@ private slots:
             started = link.result("Nuvek.start", {{"id", id}, {"command", "sleep 300"}, {"geometry", geometry}, {"name", "Test"}});
         } // the link ends; the session must not
         const QString password = started.value("password").toString();
-        QVERIFY(password.size() == 32 && started.value("windowMode") == "desktop");
+        QVERIFY(password.size() == 32 && started.value("windowMode") == windowMode);
         QCOMPARE(started.value("geometry").toString(), desktop);
         const QList<qint64> pids = sessionPids(dir);
         QVERIFY(pids.size() == 3 && std::all_of(pids.begin(), pids.end(), processRuns));
@@ -179,6 +181,7 @@ private slots:
         const QString rdpLog = link.result("Nuvek.log", {{"id", id}, {"log", "rdp"}}).value("contents").toString();
         const QString display = QStringLiteral(":%1").arg(record(dir).value("display").toInt());
         QVERIFY2(rdpLog.contains(QStringLiteral("display=%1 env=%1 mode=600 password=%2\n").arg(display, password)), qPrintable(rdpLog));
+        QCOMPARE(rdpLog.contains("rootless\n"), windowMode == "rootless");
         // The display takes a new size at run time, for clients with the session's cookie.
         QCOMPARE(QProcess::execute("env", {"DISPLAY=" + display, "XAUTHORITY=" + dir + "/Xauthority", "xrandr", "--fb", "1280x800"}), 0);
 

@@ -26,6 +26,7 @@ private slots:
     void sizeOfTheScreenKeepsThePicture();
     void idleCostsNothing();
     void disconnectSignalDropsViewers();
+    void rootlessWindowsReachRemoteAppClients();
     void endsWithItsDisplay();
 
 private:
@@ -119,6 +120,80 @@ void TestSessionServer::disconnectSignalDropsViewers()
     QTRY_VERIFY_WITH_TIMEOUT(firstFinished.count() == 1 && secondFinished.count() == 1, 10000);
     QCOMPARE(server.server().state(), QProcess::Running);
     QVERIFY(connectViewer()->sessionContext());
+}
+
+// The top-level window named name on a display and its place (id 0 when there is none).
+static QPair<Window, QPoint> topLevel(const QByteArray &displayName, const char *name)
+{
+    QPair<Window, QPoint> found{0, {}};
+    Display *display = XOpenDisplay(displayName.constData());
+    Window root = DefaultRootWindow(display), parent = 0, *children = nullptr, child = 0;
+    unsigned count = 0;
+    XQueryTree(display, root, &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && !found.first; ++i) {
+        char *title = nullptr;
+        int x = 0, y = 0;
+        if (XFetchName(display, children[i], &title) && qstrcmp(title, name) == 0
+            && XTranslateCoordinates(display, children[i], root, 0, 0, &x, &y, &child))
+            found = {children[i], QPoint(x, y)};
+        XFree(title);
+    }
+    XFree(children);
+    XCloseDisplay(display);
+    return found;
+}
+
+// A rootless session with FreeRDP's own RemoteApp client: each window of the session becomes
+// a window of the client's display at its place, a new window gets the keyboard (there is no
+// window manager), and closing the client's window ends the program (xterm takes WM_DELETE_WINDOW).
+void TestSessionServer::rootlessWindowsReachRemoteAppClients()
+{
+    if (QStandardPaths::findExecutable("xfreerdp").isEmpty() || QStandardPaths::findExecutable("xterm").isEmpty())
+        QSKIP("xfreerdp and xterm are needed");
+    SessionServerFixture session;
+    QString why;
+    QVERIFY2(session.start(QSize(800, 600), &why, {"--rootless"}), qPrintable(why));
+    QProcess clientDisplay, first, second, client;
+    QByteArray local;
+    QVERIFY(SessionServerFixture::startDisplay(clientDisplay, QSize(1024, 768), &local));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", session.display());
+    first.setProcessEnvironment(env);
+    second.setProcessEnvironment(env);
+    first.start("xterm", {"-geometry", "20x4+40+50", "-T", "first"});
+    QTRY_VERIFY(topLevel(session.display(), "first").first);
+    second.start("xterm", {"-geometry", "20x4+300+200", "-T", "second"});
+    const auto focused = [&session] {
+        Display *display = XOpenDisplay(session.display().constData());
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        XCloseDisplay(display);
+        return focus;
+    };
+    QTRY_VERIFY(topLevel(session.display(), "second").first);
+    QTRY_COMPARE(focused(), topLevel(session.display(), "second").first);
+    env.insert("DISPLAY", local);
+    client.setProcessEnvironment(env);
+    client.start("xfreerdp", {QStringLiteral("/v:127.0.0.1:%1").arg(session.port()), "/u:tester",
+                              "/p:" + SessionServerFixture::password(), "/app:||nothing", "/sec:rdp", "/cert:ignore"});
+    QTRY_COMPARE_WITH_TIMEOUT(topLevel(local, "second").second, QPoint(300, 200), 20000);
+    QTRY_COMPARE(topLevel(local, "first").second, QPoint(40, 50));
+
+
+    Display *display = XOpenDisplay(local.constData());
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = topLevel(local, "first").first;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    XSendEvent(display, close.xclient.window, False, NoEventMask, &close);
+    XCloseDisplay(display);
+    QVERIFY(first.waitForFinished(10000));
+    QTRY_VERIFY(!topLevel(local, "first").first);
+    for (QProcess *process : {&client, &second, &clientDisplay})
+        SessionServerFixture::stopProcess(*process);
 }
 
 void TestSessionServer::endsWithItsDisplay()

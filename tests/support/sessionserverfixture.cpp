@@ -45,8 +45,9 @@ bool SessionServerFixture::startDisplay(QProcess &xvnc, const QSize &screen, QBy
     return true;
 }
 
-bool SessionServerFixture::start(const QSize &screen, QString *error)
+bool SessionServerFixture::start(const QSize &screen, QString *error, const QStringList &arguments)
 {
+    m_arguments = arguments;
     if (!m_home.isValid() || !startDisplay(m_xvnc, screen, &m_display)) {
         *error = QStringLiteral("Xvnc did not start");
         return false;
@@ -77,10 +78,11 @@ bool SessionServerFixture::startServer(QString *error)
     m_server.setProcessEnvironment(env);
     m_server.setStandardErrorFile(m_home.filePath(QStringLiteral("rdp.log")));
     m_server.start(QStringLiteral("setpriv"),
-                   {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), program(),
-                    QStringLiteral("--display"), QString::fromLatin1(m_display),
-                    QStringLiteral("--port"), QString::number(m_port),
-                    QStringLiteral("--password-file"), m_home.filePath(QStringLiteral("password"))});
+                   QStringList{QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), program(),
+                               QStringLiteral("--display"), QString::fromLatin1(m_display),
+                               QStringLiteral("--port"), QString::number(m_port),
+                               QStringLiteral("--password-file"), m_home.filePath(QStringLiteral("password"))}
+                       + m_arguments);
     const QByteArray ready = "nuvek2_rdp: listening on 127.0.0.1:" + QByteArray::number(m_port) + '\n';
     QByteArray output;
     const QDeadlineTimer deadline(20000);

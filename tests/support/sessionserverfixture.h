@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // The session's own RDP server (nuvek2_rdp) for tests: a private Xvnc display and the server
@@ -24,7 +25,8 @@ public:
     static bool isAvailable();
     static QString program();
 
-    bool start(const QSize &screen, QString *error);
+    // arguments: more options for the server (--rootless).
+    bool start(const QSize &screen, QString *error, const QStringList &arguments = {});
     void stop();
 
     quint16 port() const { return m_port; }
@@ -45,5 +47,6 @@ private:
     QProcess m_xvnc;
     QProcess m_server;
     QByteArray m_display;
+    QStringList m_arguments;
     quint16 m_port = 0;
 };
