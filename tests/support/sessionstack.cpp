@@ -58,12 +58,12 @@ void SessionStack::stop(const QStringList &sessionIds)
     m_sshd.reset();
 }
 
-QJsonObject SessionStack::call(const QString &method, const QJsonObject &params)
+QJsonValue SessionStack::call(const QString &method, const QJsonObject &params)
 {
-    QJsonObject result;
+    QJsonValue result;
     bool answered = false;
     m_rpc->call(method, params, [&](const QString &, const QJsonValue &value, const QJsonValue &error) {
-        result = value.toObject();
+        result = value;
         if (!error.isUndefined())
             qWarning("%s: %s", qPrintable(method), QJsonDocument(error.toObject()).toJson().constData());
         answered = true;
@@ -75,7 +75,7 @@ QJsonObject SessionStack::call(const QString &method, const QJsonObject &params)
 
 SessionInfo SessionStack::startSession(const QString &id, const QString &command, const QString &geometry)
 {
-    const QJsonObject reply = call("Nuvek.start", {{"id", id}, {"command", command}, {"geometry", geometry}});
+    const QJsonObject reply = call("Nuvek.start", {{"id", id}, {"command", command}, {"geometry", geometry}}).toObject();
     SessionInfo info;
     info.id = id;
     info.password = reply.value("password").toString();

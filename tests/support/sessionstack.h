@@ -5,6 +5,7 @@
 #include "support/sshdfixture.h"
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
 #include <memory>
@@ -30,7 +31,7 @@ public:
     // Terminates the sessions named, closes the link and stops the server.
     void stop(const QStringList &sessionIds);
 
-    QJsonObject call(const QString &method, const QJsonObject &params);
+    QJsonValue call(const QString &method, const QJsonObject &params);
     SessionInfo startSession(const QString &id, const QString &command, const QString &geometry);
     static QByteArray rdpLog(const SessionInfo &session);
 
