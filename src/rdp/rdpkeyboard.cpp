@@ -113,10 +113,12 @@ quint32 x11LockFlags(const QByteArray &displayName)
     return flags;
 }
 
-quint32 localLockFlags()
+namespace {
+
+Display *localDisplay()
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return 0;
+        return nullptr;
     static bool opened = false;
     if (!opened) {
         opened = true;
@@ -125,5 +127,34 @@ quint32 localLockFlags()
         if (lockStateDisplay)
             qAddPostRoutine(closeLockStateDisplay);
     }
-    return lockStateDisplay ? lockFlagsOf(lockStateDisplay) : 0;
+    return lockStateDisplay;
+}
+
+} // namespace
+
+quint32 localLockFlags()
+{
+    Display *display = localDisplay();
+    return display ? lockFlagsOf(display) : 0;
+}
+
+QVector<quint32> localModifiersDown()
+{
+    QVector<quint32> down;
+    Display *display = localDisplay();
+    if (!display)
+        return down;
+    char keys[32];
+    XQueryKeymap(display, keys);
+    if (!keyboardLoaded)
+        initRdpKeyboard(0);
+    for (quint32 scanCode : {0x1Du, 0x11Du, 0x2Au, 0x36u, 0x38u, 0x138u}) {
+        DWORD keyCode = freerdp_keyboard_get_x11_keycode_from_rdp_scancode(
+            scanCode & 0xFF, (scanCode & 0x100) ? TRUE : FALSE);
+        if (keyCode == 0 && scanCode == 0x36) // right Shift: FreeRDP's tables mark it extended
+            keyCode = freerdp_keyboard_get_x11_keycode_from_rdp_scancode(0x36, TRUE);
+        if (keyCode > 0 && keyCode < 256 && (keys[keyCode / 8] & (1 << (keyCode % 8))))
+            down.append(scanCode);
+    }
+    return down;
 }
