@@ -172,7 +172,7 @@ RdpRailSession::RdpRailSession(RdpContext *context, const QString &title, QObjec
     context->railSession = this;
     restackTimer->setSingleShot(true);
     connect(restackTimer, &QTimer::timeout, this, &RdpRailSession::endRestacking);
-    connect(stack, &X11WindowStack::stackingChanged, this, &RdpRailSession::stackingChanged);
+    connect(stack, &X11WindowStack::stackingChanged, this, &RdpRailSession::handleStackingChange);
 }
 
 RdpRailSession::~RdpRailSession()
@@ -469,7 +469,7 @@ void RdpRailSession::endRestacking()
 // A window of ours that went above a window it was under has been raised or restacked
 // locally: the server learns which of its windows now lies directly above it, or, when that
 // is none of its windows, that it went to the top.
-void RdpRailSession::stackingChanged(const QVector<quint32> &before, const QVector<quint32> &after)
+void RdpRailSession::handleStackingChange(const QVector<quint32> &before, const QVector<quint32> &after)
 {
     if (context->railZOrderBusy) {
         // Our own restacking is not reported back.

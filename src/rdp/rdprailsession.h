@@ -66,11 +66,15 @@ public:
     // Restacks the windows as context->railZOrder says (first on top).
     void applyZOrder();
 
+public slots:
+    // The local stacking changed (native window ids, bottom to top): windows of ours that
+    // went up are reported to the server, unless we restacked them ourselves.
+    void handleStackingChange(const QVector<quint32> &before, const QVector<quint32> &after);
+
 private:
     RdpRailWidget *createWindow(const RdpRailWindowOrder &order);
     void applyShowState(RdpRailWidget *window, quint32 showState, bool focus);
     void applyTitleAndOwner(RdpRailWidget *window, const RdpRailWindowOrder &order);
-    void stackingChanged(const QVector<quint32> &before, const QVector<quint32> &after);
     bool stackingFollowsZOrder(const QVector<quint32> &stacking) const;
     RdpRailWidget *windowOf(quint32 nativeId) const;
     void endRestacking();
