@@ -234,7 +234,6 @@ RdpRailWidget *RdpRailSession::createWindow(const RdpRailWindowOrder &order)
         window->setFocusPolicy(Qt::NoFocus);
     context->railWindows->insert(order.windowId, window);
     sessionMenu->attachTo(window);
-    applyTitleAndOwner(window, order);
 
     // Where the server put the window. A window at the origin, or with both top corners off
     // the screen, is placed by the local window manager instead; the server's position is
@@ -259,6 +258,7 @@ RdpRailWidget *RdpRailSession::createWindow(const RdpRailWindowOrder &order)
         window->resize(local.size());
     else
         window->setGeometry(local);
+    applyTitleAndOwner(window, order); // before the window manager sees the window
     applyShowState(window, order.showState, true);
     window->setApplyingServerGeometry(false);
     window->sendGeometry();
@@ -269,8 +269,13 @@ void RdpRailSession::applyTitleAndOwner(RdpRailWidget *window, const RdpRailWind
 {
     if (order.fieldFlags & WINDOW_ORDER_FIELD_TITLE)
         window->setWindowTitle(order.title);
-    if (order.fieldFlags & WINDOW_ORDER_FIELD_OWNER)
-        window->setOwner(context->railWindows->value(order.ownerWindowId));
+    if (order.fieldFlags & WINDOW_ORDER_FIELD_OWNER) {
+        RdpRailWidget *owner = context->railWindows->value(order.ownerWindowId);
+        window->setOwner(owner);
+        // Qt marks only dialogs and tool windows as belonging to another window.
+        stack->setTransientFor(quint32(window->winId()),
+                               owner ? quint32(owner->winId()) : 0);
+    }
 }
 
 void RdpRailSession::applyShowState(RdpRailWidget *window, quint32 showState, bool focus)

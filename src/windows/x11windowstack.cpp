@@ -5,6 +5,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -90,6 +91,17 @@ void X11WindowStack::restack(quint32 window, quint32 sibling, bool above)
     event.xclient.data.l[1] = long(sibling);
     event.xclient.data.l[2] = above ? Above : Below;
     XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+}
+
+void X11WindowStack::setTransientFor(quint32 window, quint32 owner)
+{
+    if (!display || !window)
+        return;
+    if (owner)
+        XSetTransientForHint(display, window, owner);
+    else
+        XDeleteProperty(display, window, XA_WM_TRANSIENT_FOR);
     XFlush(display);
 }
 

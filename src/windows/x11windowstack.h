@@ -26,6 +26,9 @@ public:
     // Puts window directly above or below sibling; with no sibling (0) at the top or bottom
     // of its layer (_NET_RESTACK_WINDOW).
     void restack(quint32 window, quint32 sibling, bool above);
+    // Makes window belong to owner (WM_TRANSIENT_FOR), which window managers keep it above;
+    // owner 0 takes that back.
+    void setTransientFor(quint32 window, quint32 owner);
 
 signals:
     // The stacking list changed: before and after, bottom to top.
