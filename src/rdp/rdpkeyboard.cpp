@@ -146,14 +146,15 @@ QVector<quint32> localModifiersDown()
         return down;
     char keys[32];
     XQueryKeymap(display, keys);
-    if (!keyboardLoaded)
-        initRdpKeyboard(0);
+    // Through the table from key codes to scan codes: several key codes may give the same
+    // scan code, so the table the other way round does not name every key.
+    QVector<quint32> pressed;
+    for (quint32 keyCode = 8; keyCode < 256; ++keyCode) {
+        if (keys[keyCode / 8] & (1 << (keyCode % 8)))
+            pressed.append(rdpScanCodeToSend(rdpScanCodeFromX11KeyCode(keyCode)));
+    }
     for (quint32 scanCode : {0x1Du, 0x11Du, 0x2Au, 0x36u, 0x38u, 0x138u}) {
-        DWORD keyCode = freerdp_keyboard_get_x11_keycode_from_rdp_scancode(
-            scanCode & 0xFF, (scanCode & 0x100) ? TRUE : FALSE);
-        if (keyCode == 0 && scanCode == 0x36) // right Shift: FreeRDP's tables mark it extended
-            keyCode = freerdp_keyboard_get_x11_keycode_from_rdp_scancode(0x36, TRUE);
-        if (keyCode > 0 && keyCode < 256 && (keys[keyCode / 8] & (1 << (keyCode % 8))))
+        if (pressed.contains(scanCode))
             down.append(scanCode);
     }
     return down;

@@ -32,6 +32,13 @@ QVector<unsigned long> longProperty(Display *display, Window window, Atom proper
     return values;
 }
 
+// Windows of other programs may be gone by the time we ask about them; Xlib's own handler
+// would end the program for that.
+int ignoreXError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
 } // namespace
 
 X11WindowStack::X11WindowStack(QObject *parent) : QObject(parent)
@@ -69,13 +76,20 @@ QVector<quint32> X11WindowStack::stacking() const
         return windows;
     for (unsigned long window : longProperty(display, root, stackingAtom, XA_WINDOW))
         windows.append(quint32(window));
+    readEventsLater();
     return windows;
 }
 
 bool X11WindowStack::staysOnTop(quint32 window) const
 {
-    return display && window
-        && longProperty(display, window, stateAtom, XA_ATOM).contains(aboveAtom);
+    if (!display || !window)
+        return false;
+    int (*previous)(Display *, XErrorEvent *) = XSetErrorHandler(ignoreXError);
+    const bool above = longProperty(display, window, stateAtom, XA_ATOM).contains(aboveAtom);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    readEventsLater();
+    return above;
 }
 
 void X11WindowStack::restack(quint32 window, quint32 sibling, bool above)
@@ -121,4 +135,13 @@ void X11WindowStack::readEvents()
     last = stacking();
     if (last != before)
         emit stackingChanged(before, last);
+}
+
+// Events that Xlib read while waiting for a reply sit in its queue, where the socket notifier
+// does not see them.
+void X11WindowStack::readEventsLater() const
+{
+    if (display && XQLength(display) > 0)
+        QMetaObject::invokeMethod(const_cast<X11WindowStack *>(this), &X11WindowStack::readEvents,
+                                  Qt::QueuedConnection);
 }

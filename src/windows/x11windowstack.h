@@ -36,6 +36,7 @@ signals:
 
 private:
     void readEvents();
+    void readEventsLater() const;
 
     struct _XDisplay *display = nullptr;
     unsigned long root = 0;
