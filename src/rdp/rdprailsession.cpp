@@ -220,12 +220,17 @@ RdpRailWidget *RdpRailSession::createWindow(const RdpRailWindowOrder &order)
     if (order.extendedStyle & ExStyleTopmost)
         flags |= Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint;
     const bool tool = order.extendedStyle & ExStyleToolWindow;
+    // A window with an owner belongs to it as a dialog does, which the window manager keeps
+    // above it.
+    const bool owned = (order.fieldFlags & WINDOW_ORDER_FIELD_OWNER)
+        && context->railWindows->contains(order.ownerWindowId);
+    const Qt::WindowFlags kind = owned ? Qt::Dialog : Qt::Window;
     if (tool)
         flags |= Qt::Tool | Qt::FramelessWindowHint;
     else if (order.style & StylePopup)
-        flags |= Qt::Window | Qt::FramelessWindowHint;
+        flags |= kind | Qt::FramelessWindowHint;
     else
-        flags |= Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        flags |= kind | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
             | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
 
@@ -269,12 +274,18 @@ void RdpRailSession::applyTitleAndOwner(RdpRailWidget *window, const RdpRailWind
 {
     if (order.fieldFlags & WINDOW_ORDER_FIELD_TITLE)
         window->setWindowTitle(order.title);
-    if (order.fieldFlags & WINDOW_ORDER_FIELD_OWNER) {
-        RdpRailWidget *owner = context->railWindows->value(order.ownerWindowId);
-        window->setOwner(owner);
-        // Qt marks only dialogs and tool windows as belonging to another window.
-        stack->setTransientFor(quint32(window->winId()),
-                               owner ? quint32(owner->winId()) : 0);
+    if (!(order.fieldFlags & WINDOW_ORDER_FIELD_OWNER))
+        return;
+    RdpRailWidget *owner = context->railWindows->value(order.ownerWindowId);
+    if (owner == window->owner())
+        return;
+    window->setOwner(owner);
+    // Qt tells the window manager about the owner of dialogs and tool windows when it shows
+    // them; a window that is up already is told here, once Qt is done with it.
+    if (window->isVisible()) {
+        const quint32 id = quint32(window->winId());
+        const quint32 ownerId = owner ? quint32(owner->winId()) : 0;
+        QTimer::singleShot(0, stack, [this, id, ownerId]() { stack->setTransientFor(id, ownerId); });
     }
 }
 
@@ -308,11 +319,9 @@ void RdpRailSession::applyShowState(RdpRailWidget *window, quint32 showState, bo
         return;
     }
     // A window that comes up takes the focus, as on the server; menus and tool windows leave
-    // it where it is. The server made it active itself: that is not echoed.
-    if (focus && !wasShown && !(window->windowFlags() & Qt::FramelessWindowHint)) {
-        window->setSuppressActivate(true);
+    // it where it is. Whether the server made it active is known from its desktop order.
+    if (focus && !wasShown && !(window->windowFlags() & Qt::FramelessWindowHint))
         window->activateWindow();
-    }
 }
 
 void RdpRailSession::handleWindowOrder(const RdpRailWindowOrder &order)
@@ -376,6 +385,7 @@ void RdpRailSession::handleWindowDelete(quint32 windowId)
 void RdpRailSession::handleMonitoredDesktop(const RdpRailDesktopOrder &order)
 {
     if (order.fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND) {
+        setServerActive(order.activeWindowId);
         RdpRailWidget *window = context->railWindows->value(order.activeWindowId);
         if (window && !window->isActiveWindow()) {
             window->setSuppressActivate(true);

@@ -59,6 +59,15 @@ public:
     RdpRailSessionMenu *menu() const { return sessionMenu; }
     void setSettingsEnabled(bool enabled);
 
+    // The window the server takes for the active one: as it said, or as we told it last.
+    // Activating that window locally is no news for the server.
+    bool isServerActive(quint32 windowId) const { return serverActiveKnown && serverActive == windowId; }
+    void setServerActive(quint32 windowId)
+    {
+        serverActive = windowId;
+        serverActiveKnown = true;
+    }
+
     void handleWindowOrder(const RdpRailWindowOrder &order);
     void handleWindowDelete(quint32 windowId);
     void handleMonitoredDesktop(const RdpRailDesktopOrder &order);
@@ -83,4 +92,6 @@ private:
     RdpRailSessionMenu *sessionMenu;
     X11WindowStack *stack;
     QTimer *restackTimer; // gives up waiting for the window manager to restack
+    quint32 serverActive = 0;
+    bool serverActiveKnown = false;
 };

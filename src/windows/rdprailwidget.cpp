@@ -305,8 +305,16 @@ void RdpRailWidget::changeEvent(QEvent *event)
                        : state == Qt::WindowMaximized ? ScMaximize
                                                       : ScRestore);
     } else if (event->type() == QEvent::ActivationChange) {
-        if (isActiveWindow() && !suppressActivate)
-            sendActivate();
+        // Activations that only follow the server are not echoed: the one the server asked
+        // for, and any of the window the server already takes for the active one (a window
+        // manager may activate windows more than once while they come up).
+        if (isActiveWindow()) {
+            RdpRailSession *session = context->railSession;
+            if (!suppressActivate && !(session && session->isServerActive(id)))
+                sendActivate();
+            if (session)
+                session->setServerActive(id);
+        }
         suppressActivate = false;
     }
 }

@@ -248,7 +248,7 @@ void TestRdpRailWidget::windowCommands()
     RailSession rail;
     RdpRailWidget *other = rail.open(8, QRect(400, 100, 100, 100));
     RdpRailWidget *window = rail.open(9, QRect(100, 100, 100, 100));
-    QTRY_VERIFY(window->isActiveWindow()); // the server's activation, not echoed
+    QTRY_VERIFY(window->isActiveWindow());
     QApplication::setActiveWindow(other);
     rail.sent.clear();
     if (action == "close") {
