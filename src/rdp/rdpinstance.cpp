@@ -225,7 +225,7 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
 
     // Rootless windows come from the server's window orders, which may arrive while connecting.
     if (remoteApplication)
-        new RdpRailSession(context, title);
+        context->railSession = new RdpRailSession(context, title);
 
     worker = new RdpWorkerThread(this);
     connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
@@ -328,7 +328,7 @@ void RdpInstance::connectFinished(const QVariant &result)
 
     if (isRemoteApplication(context)) {
         if (!context->railSession)
-            new RdpRailSession(context, title);
+            context->railSession = new RdpRailSession(context, title);
         context->railSession->menu()->showTrayIcon();
     } else {
         createDesktopWindow();
