@@ -264,7 +264,7 @@ RdpRailWidget *RdpRailSession::createWindow(const RdpRailWindowOrder &order)
     else
         window->setGeometry(local);
     applyTitleAndOwner(window, order); // before the window manager sees the window
-    applyShowState(window, order.showState, true);
+    applyShowState(window, order.showState);
     window->setApplyingServerGeometry(false);
     window->sendGeometry();
     return window;
@@ -289,9 +289,10 @@ void RdpRailSession::applyTitleAndOwner(RdpRailWidget *window, const RdpRailWind
     }
 }
 
-void RdpRailSession::applyShowState(RdpRailWidget *window, quint32 showState, bool focus)
+// Which window is active the server says in its desktop order; activating windows as they come
+// up as well would have the window manager and the server take turns.
+void RdpRailSession::applyShowState(RdpRailWidget *window, quint32 showState)
 {
-    const bool wasShown = window->isVisible() && !window->isMinimized();
     switch (showState) {
     case WINDOW_HIDE:
         // New windows start hidden anyway.
@@ -304,7 +305,7 @@ void RdpRailSession::applyShowState(RdpRailWidget *window, quint32 showState, bo
     case WINDOW_SHOW_MAXIMIZED:
         window->setServerWindowState(Qt::WindowMaximized);
         window->showMaximized();
-        break;
+        return;
     case WINDOW_SHOW:
         window->setServerWindowState(Qt::WindowNoState);
         if (window->isMinimized() || window->isMaximized())
@@ -314,14 +315,10 @@ void RdpRailSession::applyShowState(RdpRailWidget *window, quint32 showState, bo
         // Menus and tool windows come up above the window they belong to.
         if (window->windowFlags() & Qt::FramelessWindowHint)
             window->raise();
-        break;
+        return;
     default:
         return;
     }
-    // A window that comes up takes the focus, as on the server; menus and tool windows leave
-    // it where it is. Whether the server made it active is known from its desktop order.
-    if (focus && !wasShown && !(window->windowFlags() & Qt::FramelessWindowHint))
-        window->activateWindow();
 }
 
 void RdpRailSession::handleWindowOrder(const RdpRailWindowOrder &order)
@@ -340,7 +337,7 @@ void RdpRailSession::handleWindowOrder(const RdpRailWindowOrder &order)
     // An update (or a repeated new-window order for a window we have).
     const quint32 flags = order.fieldFlags;
     if (flags & WINDOW_ORDER_FIELD_SHOW)
-        applyShowState(window, order.showState, true);
+        applyShowState(window, order.showState);
     if (flags & (WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE)) {
         QRect remote = railToRemoteRect(context, window->geometry());
         if (flags & WINDOW_ORDER_FIELD_WND_OFFSET)

@@ -82,7 +82,7 @@ public slots:
 
 private:
     RdpRailWidget *createWindow(const RdpRailWindowOrder &order);
-    void applyShowState(RdpRailWidget *window, quint32 showState, bool focus);
+    void applyShowState(RdpRailWidget *window, quint32 showState);
     void applyTitleAndOwner(RdpRailWidget *window, const RdpRailWindowOrder &order);
     bool stackingFollowsZOrder(const QVector<quint32> &stacking) const;
     RdpRailWidget *windowOf(quint32 nativeId) const;
