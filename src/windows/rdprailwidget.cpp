@@ -234,6 +234,12 @@ void RdpRailWidget::keyReleaseEvent(QKeyEvent *event)
     sendKeyEvent(event, false);
 }
 
+bool RdpRailWidget::focusNextPrevChild(bool)
+{
+    // Tab and Shift+Tab belong to the remote program.
+    return false;
+}
+
 void RdpRailWidget::focusInEvent(QFocusEvent *event)
 {
     QWidget::focusInEvent(event);
