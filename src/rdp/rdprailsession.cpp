@@ -27,6 +27,15 @@ const quint32 ExStyleToolWindow = 0x00000080;
 // How long the window manager may take to restack as asked before local changes count again.
 const int RestackWaitMs = 500;
 
+// The window's rectangle in an order, bounded to what 16-bit window systems can place.
+QRect remoteRectOf(const RdpRailWindowOrder &order)
+{
+    const auto coordinate = [](qint32 value) { return qBound(-32768, value, 32767); };
+    const auto extent = [](quint32 value) { return int(qMin<quint32>(value, 32767)); };
+    return QRect(coordinate(order.offsetX), coordinate(order.offsetY), extent(order.width),
+                 extent(order.height));
+}
+
 // Runs f with the session on the GUI thread: now when called there, else queued. FreeRDP may
 // handle orders on the worker thread while it connects.
 template<class F>
@@ -243,8 +252,7 @@ RdpRailWidget *RdpRailSession::createWindow(const RdpRailWindowOrder &order)
     // Where the server put the window. A window at the origin, or with both top corners off
     // the screen, is placed by the local window manager instead; the server's position is
     // kept to recognise the server repeating it.
-    const QRect local = railToLocalRect(
-        context, QRect(order.offsetX, order.offsetY, int(order.width), int(order.height)));
+    const QRect local = railToLocalRect(context, remoteRectOf(order));
     QScreen *screen = QGuiApplication::screenAt(local.topLeft());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
@@ -340,10 +348,11 @@ void RdpRailSession::handleWindowOrder(const RdpRailWindowOrder &order)
         applyShowState(window, order.showState);
     if (flags & (WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE)) {
         QRect remote = railToRemoteRect(context, window->geometry());
+        const QRect given = remoteRectOf(order);
         if (flags & WINDOW_ORDER_FIELD_WND_OFFSET)
-            remote.moveTopLeft(QPoint(order.offsetX, order.offsetY));
+            remote.moveTopLeft(given.topLeft());
         if (flags & WINDOW_ORDER_FIELD_WND_SIZE)
-            remote.setSize(QSize(int(order.width), int(order.height)));
+            remote.setSize(given.size());
         QRect local = railToLocalRect(context, remote);
         if (window->isPlacementPending()) {
             // The server only repeats its first position: the window stays where the local
