@@ -329,6 +329,7 @@ void RdpInstance::connectFinished(const QVariant &result)
     if (isRemoteApplication(context)) {
         if (!context->railSession)
             context->railSession = new RdpRailSession(context, title);
+        context->railSession->setSettingsEnabled(context->oxcfgClient != nullptr);
         context->railSession->menu()->showTrayIcon();
     } else {
         createDesktopWindow();
