@@ -243,7 +243,15 @@ RdpRailWidget *RdpRailSession::createWindow(const RdpRailWindowOrder &order)
             | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
             | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
 
+    // Popups (menus, tooltips, lists) leave the focus where it is, as on the server: the
+    // window manager does not activate them (an activation would be sent to the server, where
+    // it closes the menu).
+    const bool popup = order.style & StylePopup;
+    if (popup)
+        flags |= Qt::WindowDoesNotAcceptFocus;
     auto *window = new RdpRailWidget(context, order.windowId, nullptr, flags);
+    if (popup)
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
     if (tool)
         window->setFocusPolicy(Qt::NoFocus);
     context->railWindows->insert(order.windowId, window);
