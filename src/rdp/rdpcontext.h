@@ -32,6 +32,7 @@ class RdpMainWidget;
 class RdpSharingDialog;
 class RdpOptionsDialog;
 class RdpRailWidget;
+class RdpRailSession;
 
 // Interfaces of our own channel clients (defined with the channel clients;
 // the pointers stay null while a channel is not loaded or not connected).
@@ -73,6 +74,7 @@ struct RdpContext
     QRegion *pendingRegion;                  // remote area changed during the frame
 
     RdpRailWidget *railFocusWindow;          // rootless window that took the focus last
+    RdpRailSession *railSession;             // the rootless windows' orders; null in desktop mode
     rdpPointer *lastPointer;                 // last shape the server set, until it is freed
 
     // FreeRDP's views of the same record.

@@ -5,7 +5,10 @@
 #include "rdp/rdpinputsender.h"
 #include "rdp/rdpkeyboard.h"
 #include "rdp/rdpmouse.h"
+#include "rdp/rdpmousecoalescer.h"
+#include "rdp/rdprailsession.h"
 #include "windows/rdpmainwidget.h"
+#include "windows/rdprailwidget.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -15,7 +18,6 @@
 #include <QRadialGradient>
 #include <QRegion>
 #include <QThread>
-#include <QTimer>
 #include <QWheelEvent>
 
 #include <freerdp/gdi/gdi.h>
@@ -28,18 +30,35 @@ bool isRemoteApplication(const RdpContext *context)
         && freerdp_settings_get_bool(context->settings(), FreeRDP_RemoteApplicationMode);
 }
 
+// Each rootless window repaints the part of the region that lies under it on the screen.
+void showRailRegion(RdpContext *context, const QRegion &region)
+{
+    if (!context->railSession)
+        return;
+    QRegion local;
+    for (const QRect &r : region)
+        local += railToLocalRect(context, r);
+    for (RdpRailWidget *window : context->railSession->windows()) {
+        if (!window->isVisible())
+            continue;
+        const QRect onScreen(window->mapToGlobal(QPoint(0, 0)), window->size());
+        const QRegion part = local.intersected(onScreen);
+        if (!part.isEmpty())
+            window->repaint(part.translated(-onScreen.topLeft()));
+    }
+}
+
 } // namespace
 
 RdpDesktopWidget::RdpDesktopWidget(RdpContext *context, QWidget *parent)
     : QWidget(parent)
     , context(context)
-    , mouseTimer(new QTimer(this))
+    , mouse(new RdpMouseCoalescer(
+          [this](quint16 flags, const QPoint &p) { sendMouseEvent(flags, p); }, this))
     , cursorImage(QStringLiteral(":/images/resources/cursor.png"))
     , clickAnimation(new QPropertyAnimation(this, "overlayMouseClickRadius", this))
     , input(std::make_unique<FreeRdpInputSender>(context ? context->input() : nullptr))
 {
-    mouseTimer->setSingleShot(true);
-    connect(mouseTimer, &QTimer::timeout, this, &RdpDesktopWidget::sendMousePosition);
     // The framebuffer covers the whole widget; paintEvent fills what it does not cover.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
@@ -168,48 +187,20 @@ void RdpDesktopWidget::sendMouseEvent(quint16 flags, const QPoint &p)
 void RdpDesktopWidget::mouseMoveEvent(QMouseEvent *event)
 {
     event->accept();
-    const QPoint p = toRemotePoint(context, event->pos());
-    pendingMousePosition = p;
-    if (mouseTimer->isActive())
-        return;
-    lastMousePosition = p;
-    mouseTimer->start(0);
-    sendMouseEvent(RdpPointerMove, p);
-}
-
-void RdpDesktopWidget::sendMousePosition()
-{
-    // The last position an event brought, not the real cursor's: events may be synthetic,
-    // and the cursor may be elsewhere by now.
-    const QPoint p = pendingMousePosition;
-    if (p == lastMousePosition)
-        return;
-    lastMousePosition = p;
-    sendMouseEvent(RdpPointerMove, p);
+    mouse->move(toRemotePoint(context, event->pos()));
 }
 
 void RdpDesktopWidget::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
-    const QPoint p = toRemotePoint(context, event->pos());
-    quint16 flags = RdpPointerDown | rdpMouseButtonFlags(event->button());
-    if (p != lastMousePosition)
-        flags |= RdpPointerMove;
-    lastMousePosition = pendingMousePosition = p;
-    mouseTimer->start(0);
-    sendMouseEvent(flags, p);
+    mouse->button(RdpPointerDown | rdpMouseButtonFlags(event->button()),
+                  toRemotePoint(context, event->pos()));
 }
 
 void RdpDesktopWidget::mouseReleaseEvent(QMouseEvent *event)
 {
     event->accept();
-    const QPoint p = toRemotePoint(context, event->pos());
-    quint16 flags = rdpMouseButtonFlags(event->button());
-    if (p != lastMousePosition)
-        flags |= RdpPointerMove;
-    lastMousePosition = pendingMousePosition = p;
-    mouseTimer->start(0);
-    sendMouseEvent(flags, p);
+    mouse->button(rdpMouseButtonFlags(event->button()), toRemotePoint(context, event->pos()));
 }
 
 void RdpDesktopWidget::wheelEvent(QWheelEvent *event)
@@ -246,10 +237,7 @@ void RdpDesktopWidget::focusInEvent(QFocusEvent *event)
 void RdpDesktopWidget::focusOutEvent(QFocusEvent *event)
 {
     QWidget::focusOutEvent(event);
-    if (mouseTimer->isActive()) {
-        mouseTimer->stop();
-        sendMousePosition();
-    }
+    mouse->flush();
     input->sendSynchronizeEvent(0);
 }
 
@@ -259,7 +247,11 @@ void showRegion(RdpContext *context, const QRegion &region)
     const QCoreApplication *app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread())
         return;
-    if (isRemoteApplication(context) || !context->mainWidget)
+    if (isRemoteApplication(context)) {
+        showRailRegion(context, region);
+        return;
+    }
+    if (!context->mainWidget)
         return;
     QWidget *widget = context->mainWidget->desktopWidget();
     if (!widget)

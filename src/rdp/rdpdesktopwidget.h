@@ -9,7 +9,7 @@
 
 class QPropertyAnimation;
 class QRegion;
-class QTimer;
+class RdpMouseCoalescer;
 class RdpInputSender;
 struct RdpContext;
 
@@ -58,18 +58,13 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
-private slots:
-    void sendMousePosition();
-
 private:
     QRect overlayArea() const;
     void sendMouseEvent(quint16 flags, const QPoint &p);
     void sendKeyEvent(QKeyEvent *event, bool down);
 
     RdpContext *context;
-    QTimer *mouseTimer;
-    QPoint lastMousePosition;
-    QPoint pendingMousePosition;
+    RdpMouseCoalescer *mouse;
     double overlayOpacity = 0.7;
     QPixmap cursorImage;
     double clickRadius = 0.0;

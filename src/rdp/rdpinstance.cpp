@@ -6,16 +6,21 @@
 #include "rdp/rdpconnectsockets.h"
 #include "rdp/rdpcoordinates.h"
 #include "rdp/rdpdesktopwidget.h"
+#include "rdp/rdpinputsender.h"
 #include "rdp/rdpownchannels.h"
 #include "rdp/rdppointer.h"
+#include "rdp/rdprailsession.h"
 #include "rdp/rdpsettings.h"
 #include "rdp/rdpworkerthread.h"
 #include "channels/oxdesk/oxdesk_main.h"
 #include "channels/oxrail/oxrail_main.h"
 #include "windows/rdpmainwidget.h"
 #include "windows/rdpoptionsdialog.h"
+#include "windows/rdprailsessionmenu.h"
+#include "windows/rdprailwidget.h"
 #include "windows/rdpsharingdialog.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QImage>
@@ -218,6 +223,10 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
             loadOwn(name);
     }
 
+    // Rootless windows come from the server's window orders, which may arrive while connecting.
+    if (remoteApplication)
+        context->railSession = new RdpRailSession(context, title);
+
     worker = new RdpWorkerThread(this);
     connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
     freerdp *instance = context->freerdpInstance();
@@ -276,14 +285,7 @@ void RdpInstance::createDesktopWindow()
 
 void RdpInstance::destroyWindows()
 {
-    if (context->railWindows) {
-        // The rootless windows themselves are deleted here once they exist.
-        delete context->railWindows;
-        context->railWindows = nullptr;
-        delete context->railZOrder;
-        context->railZOrder = nullptr;
-        context->railFocusWindow = nullptr;
-    }
+    delete context->railSession; // and with it every rootless window
     delete context->sharingDialog;
     context->sharingDialog = nullptr;
     delete context->mainWidget;
@@ -325,9 +327,10 @@ void RdpInstance::connectFinished(const QVariant &result)
     }
 
     if (isRemoteApplication(context)) {
-        context->railWindows = new QMap<quint32, RdpRailWidget *>;
-        context->railZOrder = new QList<RdpRailWidget *>;
-        context->railFocusWindow = nullptr;
+        if (!context->railSession)
+            context->railSession = new RdpRailSession(context, title);
+        context->railSession->setSettingsEnabled(context->oxcfgClient != nullptr);
+        context->railSession->menu()->showTrayIcon();
     } else {
         createDesktopWindow();
     }
@@ -420,6 +423,7 @@ void RdpInstance::teardown(quint32 reason)
         disconnect(worker, nullptr, this, nullptr);
         delete worker;
         worker = nullptr;
+        delete context->railSession;
         // Whatever the connect step got to (it may even have succeeded, its result still on
         // its way), FreeRDP's disconnect takes it down: it stops the receive threads of
         // channels that connected before a late failure, and it terminates every channel
@@ -586,6 +590,22 @@ void RdpInstance::sendMonitorLayout()
     oxrail->MonitorLayout(oxrail, UINT32(rectangles.size()), rectangles.data());
 }
 
+void RdpInstance::checkFocus()
+{
+    if (!context || !context->railFocusWindow)
+        return;
+    if (QApplication::focusWidget() == context->railFocusWindow)
+        return;
+    FreeRdpInputSender(context->input()).sendSynchronizeEvent(0);
+    context->railFocusWindow = nullptr;
+}
+
+QList<RdpRailWidget *> RdpInstance::railWindows() const
+{
+    return context && context->railSession ? context->railSession->windows()
+                                           : QList<RdpRailWidget *>();
+}
+
 QStringList RdpInstance::sharingMessages(const QList<RdpViewer> &before,
                                          const QList<RdpViewer> &after, bool *controllerChanged)
 {
@@ -706,7 +726,7 @@ void RdpInstance::onChannelConnected(void *ctx, ChannelConnectedEventArgs *e)
         if (context->railClient) {
             context->railClient->custom = context;
             context->railClient->ServerSystemParam = onRailServerSystemParam;
-            // The window orders are handled by the rootless windows once they exist.
+            RdpRailSession::installCallbacks(context);
         }
     } else {
         connectOwnRdpChannel(context, e->name, e->pInterface);

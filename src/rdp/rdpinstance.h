@@ -55,6 +55,9 @@ public:
     // The session context shared by the session's windows; null while idle.
     RdpContext *sessionContext() const { return context; }
 
+    // The windows of a rootless session (none in desktop mode or while idle).
+    QList<RdpRailWidget *> railWindows() const;
+
     // The last viewer list of the sharing channel.
     QList<RdpViewer> sharingViewers() const { return viewers; }
 
@@ -102,6 +105,9 @@ private slots:
     void handleOxcfgSetOptionsResponse(const QString &json);
 
     void sendMonitorLayout();
+    // A rootless window lost the focus: if no window of the session has it now, the server
+    // learns that no keys are held.
+    void checkFocus();
 
 private:
     void teardown(quint32 reason);

@@ -113,10 +113,12 @@ quint32 x11LockFlags(const QByteArray &displayName)
     return flags;
 }
 
-quint32 localLockFlags()
+namespace {
+
+Display *localDisplay()
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return 0;
+        return nullptr;
     static bool opened = false;
     if (!opened) {
         opened = true;
@@ -125,5 +127,35 @@ quint32 localLockFlags()
         if (lockStateDisplay)
             qAddPostRoutine(closeLockStateDisplay);
     }
-    return lockStateDisplay ? lockFlagsOf(lockStateDisplay) : 0;
+    return lockStateDisplay;
+}
+
+} // namespace
+
+quint32 localLockFlags()
+{
+    Display *display = localDisplay();
+    return display ? lockFlagsOf(display) : 0;
+}
+
+QVector<quint32> localModifiersDown()
+{
+    QVector<quint32> down;
+    Display *display = localDisplay();
+    if (!display)
+        return down;
+    char keys[32];
+    XQueryKeymap(display, keys);
+    // Through the table from key codes to scan codes: several key codes may give the same
+    // scan code, so the table the other way round does not name every key.
+    QVector<quint32> pressed;
+    for (quint32 keyCode = 8; keyCode < 256; ++keyCode) {
+        if (keys[keyCode / 8] & (1 << (keyCode % 8)))
+            pressed.append(rdpScanCodeToSend(rdpScanCodeFromX11KeyCode(keyCode)));
+    }
+    for (quint32 scanCode : {0x1Du, 0x11Du, 0x2Au, 0x36u, 0x38u, 0x138u}) {
+        if (pressed.contains(scanCode))
+            down.append(scanCode);
+    }
+    return down;
 }

@@ -57,3 +57,8 @@ quint32 x11LockFlags(const QByteArray &displayName);
 // Synchronize flags of the local lock keys: from the X display when the application runs on
 // one (asked over one connection kept for the life of the application), else 0.
 quint32 localLockFlags();
+
+// The modifier keys that are down now, as RDP scan codes (extended keys with bit 0x100), in the
+// order left and right Control, left and right Shift, left and right Alt. Read from the X
+// display the application runs on (the connection of localLockFlags()); empty without one.
+QVector<quint32> localModifiersDown();

@@ -1,7 +1,9 @@
 #include "rdp/rdppointer.h"
 
 #include "rdp/rdpcontext.h"
+#include "rdp/rdprailsession.h"
 #include "windows/rdpmainwidget.h"
+#include "windows/rdprailwidget.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -45,16 +47,23 @@ BOOL pointerSet(rdpContext *context, const rdpPointer *pointer)
     RdpContext *session = RdpContext::from(context);
     session->lastPointer = const_cast<rdpPointer *>(pointer);
     const QCoreApplication *app = QCoreApplication::instance();
-    if (!shape->image || !session->mainWidget || !app
-        || QThread::currentThread() != app->thread())
+    if (!shape->image || !app || QThread::currentThread() != app->thread())
         return TRUE;
-    QWidget *widget = session->mainWidget->desktopWidget();
-    if (!widget)
+    // The desktop widget, or every window of a rootless session.
+    QList<QWidget *> widgets;
+    if (session->mainWidget && session->mainWidget->desktopWidget())
+        widgets << session->mainWidget->desktopWidget();
+    if (session->railSession) {
+        for (RdpRailWidget *window : session->railSession->windows())
+            widgets << window;
+    }
+    if (widgets.isEmpty())
         return TRUE;
     if (!shape->cursor)
         shape->cursor = new QCursor(QPixmap::fromImage(*shape->image), int(pointer->xPos),
                                     int(pointer->yPos));
-    widget->setCursor(*shape->cursor);
+    for (QWidget *widget : qAsConst(widgets))
+        widget->setCursor(*shape->cursor);
     return TRUE;
 }
 

@@ -411,6 +411,17 @@ Aussteller: %2</translation>
     </message>
 </context>
 <context>
+    <name>RdpRailWidget</name>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Disconnect</source>
+        <translation>Trennen</translation>
+    </message>
+</context>
+<context>
     <name>RdpSharingDialog</name>
     <message>
         <source>Share the secret key.</source>
