@@ -6,7 +6,7 @@
 #include "windows/rdprailwidget.h"
 #include "windows/x11windowstack.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QHash>
 #include <QScreen>
 #include <QSet>
@@ -26,6 +26,8 @@ const quint32 ExStyleToolWindow = 0x00000080;
 
 // How long the window manager may take to restack as asked before local changes count again.
 const int RestackWaitMs = 500;
+// How long the window manager may take to activate the window the server made active.
+const int ActivationGraceMs = 300;
 
 // The window's rectangle in an order, bounded to what 16-bit window systems can place.
 QRect remoteRectOf(const RdpRailWindowOrder &order)
@@ -404,6 +406,9 @@ void RdpRailSession::handleMonitoredDesktop(const RdpRailDesktopOrder &order)
         if (window && !window->isActiveWindow()) {
             window->setSuppressActivate(true);
             window->activateWindow();
+            // A window manager may keep the focus where the user put it; the keys then go
+            // to the window that shows it, so the server follows the local choice.
+            QTimer::singleShot(ActivationGraceMs, this, &RdpRailSession::followLocalActivation);
         }
     }
     if (order.fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ZORDER) {
@@ -418,6 +423,16 @@ void RdpRailSession::handleMonitoredDesktop(const RdpRailDesktopOrder &order)
             *context->railZOrder = zOrder;
         applyZOrder();
     }
+}
+
+void RdpRailSession::followLocalActivation()
+{
+    auto *active = qobject_cast<RdpRailWidget *>(QApplication::activeWindow());
+    if (!active || !context->railWindows || context->railWindows->value(active->windowId()) != active
+        || isServerActive(active->windowId()))
+        return;
+    setServerActive(active->windowId());
+    active->sendActivate();
 }
 
 RdpRailWidget *RdpRailSession::windowOf(quint32 nativeId) const

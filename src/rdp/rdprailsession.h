@@ -87,6 +87,7 @@ private:
     bool stackingFollowsZOrder(const QVector<quint32> &stacking) const;
     RdpRailWidget *windowOf(quint32 nativeId) const;
     void endRestacking();
+    void followLocalActivation();
 
     RdpContext *context;
     RdpRailSessionMenu *sessionMenu;

@@ -12,7 +12,6 @@
 
 #include <QAction>
 #include <QJsonArray>
-#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -298,23 +297,12 @@ void TestRootless::closeEndsTheProgram()
 // new connection shows its windows again.
 void TestRootless::disconnectFromTheSessionMenu()
 {
-    QMenu *menu = nullptr;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->objectName() == QLatin1String("RailSessionMenu"))
-            menu = qobject_cast<QMenu *>(widget);
-    }
-    QVERIFY(menu);
-    QAction *settings = nullptr, *disconnect = nullptr;
-    for (QAction *action : menu->actions()) {
-        if (action->objectName() == QLatin1String("SettingsAction"))
-            settings = action;
-        if (action->objectName() == QLatin1String("DisconnectAction"))
-            disconnect = action;
-    }
-    QVERIFY(settings && disconnect);
-    QVERIFY(settings->isEnabled()); // the server has the options channel
+    const QList<QAction *> settings = sessionMenuActions("SettingsAction"), disconnect = sessionMenuActions("DisconnectAction");
+    QCOMPARE(settings.size(), 1);
+    QCOMPARE(disconnect.size(), 1);
+    QVERIFY(settings.first()->isEnabled()); // the server has the options channel
     QSignalSpy finished(rdp.get(), &RdpInstance::finished);
-    disconnect->trigger();
+    disconnect.first()->trigger();
     QVERIFY(finished.wait(10000));
     QCOMPARE(rdp->exitCode(), 0);
     QTRY_COMPARE(localTitles(), QStringList());

@@ -1,5 +1,7 @@
 #include "support/testsupport.h"
 
+#include <QAction>
+
 #include "connections/connection.h"
 #include "connections/connectionfolders.h"
 
@@ -56,6 +58,20 @@ QString visibleErrorBoxTexts()
     for (QMessageBox *box : visibleErrorBoxes())
         texts << box->text() + QLatin1Char('\n') + box->detailedText();
     return texts.join(QLatin1String("\n----\n"));
+}
+
+QList<QAction *> sessionMenuActions(const QString &name)
+{
+    QList<QAction *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() != QLatin1String("RailSessionMenu"))
+            continue;
+        for (QAction *action : widget->actions()) {
+            if (action->objectName() == name)
+                found << action;
+        }
+    }
+    return found;
 }
 
 QRgb widgetPixel(QWidget *widget, int x, int y)

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 class Connection;
+class QAction;
 class QMessageBox;
 
 // Folder that holds nuvek, plink, askpass and the server program of this build.
@@ -41,6 +42,9 @@ QList<T *> topLevelWindows()
     }
     return found;
 }
+
+// The actions of that name in the menus of the rootless sessions now open.
+QList<QAction *> sessionMenuActions(const QString &name);
 
 // A widget's pixel as it paints it; colours compared with the tolerance of a lossy codec.
 QRgb widgetPixel(QWidget *widget, int x, int y);
