@@ -49,6 +49,13 @@ UINT consumed(RailServerContext *context)
     return CHANNEL_RC_OK;
 }
 
+// An order that has nothing to do here.
+template<class Order>
+UINT ignored(RailServerContext *context, const Order *)
+{
+    return consumed(context);
+}
+
 // Window commands, like any input, count only from the one in control.
 bool mayCommand(Viewer &viewer)
 {
@@ -178,28 +185,14 @@ bool RailChannel::open(Viewer &viewer, RailWindows *windows)
     context->ClientSyscommand = clientSyscommand;
     context->ClientWindowMove = clientWindowMove;
     // The other orders (system menu, language bar, ...) have nothing to do here.
-    context->ClientSysmenu = [](RailServerContext *c, const RAIL_SYSMENU_ORDER *) {
-        return consumed(c);
-    };
-    context->ClientNotifyEvent = [](RailServerContext *c, const RAIL_NOTIFY_EVENT_ORDER *) {
-        return consumed(c);
-    };
-    context->ClientGetAppidReq = [](RailServerContext *c, const RAIL_GET_APPID_REQ_ORDER *) {
-        return consumed(c);
-    };
-    context->ClientSnapArrange = [](RailServerContext *c, const RAIL_SNAP_ARRANGE *) {
-        return consumed(c);
-    };
-    context->ClientLangbarInfo = [](RailServerContext *c, const RAIL_LANGBAR_INFO_ORDER *) {
-        return consumed(c);
-    };
-    context->ClientLanguageImeInfo = [](RailServerContext *c, const RAIL_LANGUAGEIME_INFO_ORDER *) {
-        return consumed(c);
-    };
-    context->ClientCompartmentInfo = [](RailServerContext *c, const RAIL_COMPARTMENT_INFO_ORDER *) {
-        return consumed(c);
-    };
-    context->ClientCloak = [](RailServerContext *c, const RAIL_CLOAK *) { return consumed(c); };
+    context->ClientSysmenu = ignored<RAIL_SYSMENU_ORDER>;
+    context->ClientNotifyEvent = ignored<RAIL_NOTIFY_EVENT_ORDER>;
+    context->ClientGetAppidReq = ignored<RAIL_GET_APPID_REQ_ORDER>;
+    context->ClientSnapArrange = ignored<RAIL_SNAP_ARRANGE>;
+    context->ClientLangbarInfo = ignored<RAIL_LANGBAR_INFO_ORDER>;
+    context->ClientLanguageImeInfo = ignored<RAIL_LANGUAGEIME_INFO_ORDER>;
+    context->ClientCompartmentInfo = ignored<RAIL_COMPARTMENT_INFO_ORDER>;
+    context->ClientCloak = ignored<RAIL_CLOAK>;
     // The channel manager hands out one handle per channel: this is the
     // RemoteApp server's own, which it closes when it stops.
     viewer.railBell = WTSVirtualChannelOpen(client->vcm, WTS_CURRENT_SESSION,

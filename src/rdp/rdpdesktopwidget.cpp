@@ -205,27 +205,17 @@ void RdpDesktopWidget::mouseReleaseEvent(QMouseEvent *event)
 
 void RdpDesktopWidget::wheelEvent(QWheelEvent *event)
 {
-    event->accept();
-    input->sendMouseEvent(rdpWheelFlags(event->angleDelta().y()), 0, 0);
-}
-
-void RdpDesktopWidget::sendKeyEvent(QKeyEvent *event, bool down)
-{
-    event->accept();
-    const auto strokes = rdpKeyStrokesForX11Key(event->nativeScanCode(), down,
-                                                event->isAutoRepeat());
-    for (const RdpKeyStroke &stroke : strokes)
-        input->sendKeyboardEvent(stroke.flags, stroke.code);
+    input->sendWheel(event);
 }
 
 void RdpDesktopWidget::keyPressEvent(QKeyEvent *event)
 {
-    sendKeyEvent(event, true);
+    input->sendKey(event, true);
 }
 
 void RdpDesktopWidget::keyReleaseEvent(QKeyEvent *event)
 {
-    sendKeyEvent(event, false);
+    input->sendKey(event, false);
 }
 
 void RdpDesktopWidget::focusInEvent(QFocusEvent *event)

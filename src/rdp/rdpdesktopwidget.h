@@ -61,7 +61,6 @@ protected:
 private:
     QRect overlayArea() const;
     void sendMouseEvent(quint16 flags, const QPoint &p);
-    void sendKeyEvent(QKeyEvent *event, bool down);
 
     RdpContext *context;
     RdpMouseCoalescer *mouse;

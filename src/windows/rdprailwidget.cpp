@@ -211,27 +211,17 @@ void RdpRailWidget::mouseReleaseEvent(QMouseEvent *event)
 
 void RdpRailWidget::wheelEvent(QWheelEvent *event)
 {
-    event->accept();
-    input->sendMouseEvent(rdpWheelFlags(event->angleDelta().y()), 0, 0);
-}
-
-void RdpRailWidget::sendKeyEvent(QKeyEvent *event, bool down)
-{
-    event->accept();
-    const auto strokes = rdpKeyStrokesForX11Key(event->nativeScanCode(), down,
-                                                event->isAutoRepeat());
-    for (const RdpKeyStroke &stroke : strokes)
-        input->sendKeyboardEvent(stroke.flags, stroke.code);
+    input->sendWheel(event);
 }
 
 void RdpRailWidget::keyPressEvent(QKeyEvent *event)
 {
-    sendKeyEvent(event, true);
+    input->sendKey(event, true);
 }
 
 void RdpRailWidget::keyReleaseEvent(QKeyEvent *event)
 {
-    sendKeyEvent(event, false);
+    input->sendKey(event, false);
 }
 
 bool RdpRailWidget::focusNextPrevChild(bool)

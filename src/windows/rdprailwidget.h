@@ -78,7 +78,6 @@ private:
 
     void geometryChanged();
     void sendActivateOrder();
-    void sendKeyEvent(QKeyEvent *event, bool down);
 
     RdpContext *context;
     quint32 id;

@@ -202,6 +202,10 @@
         <source>Please contact %1 support if this happens again.</source>
         <translation>Bitte wenden Sie sich an den Support von %1, falls dies erneut auftritt.</translation>
     </message>
+    <message>
+        <source>The session is no longer shared with this key.</source>
+        <translation>Die Sitzung wird mit diesem Schlüssel nicht mehr geteilt.</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionModel</name>
