@@ -158,11 +158,7 @@ void TestRootless::initTestCase()
     prepareClientEnvironment(settings.path());
     if (QGuiApplication::platformName() != QLatin1String("xcb") || QStandardPaths::findExecutable("xdotool").isEmpty())
         QSKIP("needs Xvfb, openbox and xdotool");
-    bool skip = false;
-    const QString why = stack.start(&skip);
-    if (skip)
-        QSKIP(qPrintable(why));
-    QVERIFY2(why.isEmpty(), qPrintable(why));
+    START_SESSION_STACK(stack);
     const QString probe = QCoreApplication::applicationDirPath() + "/railprobe";
     const QString command = QStringLiteral("'%1' Red e03010 200x150+100+120 '%2/red.keys' & "
                                            "exec '%1' Blue 2050c0 240x160+420+200 '%2/blue.keys'")

@@ -103,11 +103,7 @@ void TestSessionChannels::initTestCase()
     prepareClientEnvironment(settings.path());
     if (QStandardPaths::findExecutable("xclip").isEmpty())
         QSKIP("xclip is needed");
-    bool skip = false;
-    const QString why = stack.start(&skip);
-    if (skip)
-        QSKIP(qPrintable(why));
-    QVERIFY2(why.isEmpty(), qPrintable(why));
+    START_SESSION_STACK(stack);
     session = stack.startSession("channels", "sleep 600", "1024x768");
     QVERIFY(session.port);
     rdp = connectTo(session);

@@ -10,6 +10,16 @@
 
 #include <memory>
 
+// Starts the stack in a test function: skips where this machine cannot, fails where it should.
+#define START_SESSION_STACK(stack)                                                                 \
+    do {                                                                                           \
+        bool skip_ = false;                                                                        \
+        const QString why_ = (stack).start(&skip_);                                                \
+        if (skip_)                                                                                 \
+            QSKIP(qPrintable(why_));                                                               \
+        QVERIFY2(why_.isEmpty(), qPrintable(why_));                                                \
+    } while (false)
+
 // One session as nuvek2_sci started it, and where its files and display are.
 struct SessionInfo
 {
