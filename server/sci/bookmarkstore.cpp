@@ -80,14 +80,16 @@ BookmarkStore::BookmarkStore(const QString &dataDir) : m_dataDir(dataDir) {}
 QJsonArray BookmarkStore::suggestions() const
 {
     QJsonArray list;
+    // A desktop the host lists itself is not offered again under the same name (its entry
+    // may name the program by its full path).
     QStringList seen;
     int bytes = 2;
     auto add = [&](const QString &name, const QString &command, const QString &geometry) {
         const QJsonObject suggestion = entry(suggestionId(command), name, command, geometry);
         const int size = ReplyLimits::jsonBytes(suggestion) + 1;
-        if (seen.contains(command) || bytes + size > ReplyLimits::SuggestionBytes)
+        if (seen.contains(command) || seen.contains(name) || bytes + size > ReplyLimits::SuggestionBytes)
             return;
-        seen << command;
+        seen << command << name;
         bytes += size;
         list.append(suggestion);
     };
