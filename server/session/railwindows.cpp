@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
 
 namespace {
 
@@ -24,6 +26,9 @@ constexpr uint8_t Shown = 5;
 
 // Titles longer than this are cut (the order carries at most 64 KiB).
 constexpr size_t MaxTitleBytes = 1024;
+
+// How long an activation may keep the viewer waiting for the focus to move.
+constexpr int ActivateWaitMs = 200;
 
 } // namespace
 
@@ -410,19 +415,31 @@ void RailWindows::close(Window window)
 
 void RailWindows::activate(uint32_t id)
 {
-    post([this, id] {
-        Tracked *tracked = find(id);
-        if (!tracked)
-            return;
-        const Window window = static_cast<Window>(id);
-        XRaiseWindow(m_display, window);
-        if (tracked->minimised && !tracked->mapped) {
-            tracked->focusOnMap = true;
-            XMapWindow(m_display, window);
-        } else {
-            focus(window);
-        }
+    // Keys the viewer sends right after the activation must find the new focus: the
+    // caller waits (briefly) until the X server has it.
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> focused = done->get_future();
+    post([this, id, done] {
+        activateNow(id);
+        XSync(m_display, False);
+        done->set_value();
     });
+    focused.wait_for(std::chrono::milliseconds(ActivateWaitMs));
+}
+
+void RailWindows::activateNow(uint32_t id)
+{
+    Tracked *tracked = find(id);
+    if (!tracked)
+        return;
+    const Window window = static_cast<Window>(id);
+    XRaiseWindow(m_display, window);
+    if (tracked->minimised && !tracked->mapped) {
+        tracked->focusOnMap = true;
+        XMapWindow(m_display, window);
+    } else {
+        focus(window);
+    }
 }
 
 void RailWindows::raise(uint32_t id)

@@ -80,6 +80,7 @@ private:
     bool listed(const Tracked &tracked) const { return tracked.mapped || tracked.minimised; }
     Tracked *find(uint32_t id);
     Window focusedTopLevel();
+    void activateNow(uint32_t id);
     void focus(Window window);
     void focusNext(Window gone);
     void focusTopmost(Window except);

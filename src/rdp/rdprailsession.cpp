@@ -28,6 +28,8 @@ const quint32 ExStyleToolWindow = 0x00000080;
 const int RestackWaitMs = 500;
 // How long the window manager may take to activate the window the server made active.
 const int ActivationGraceMs = 300;
+// How long the server may take to carry out an activation of ours.
+const qint64 AnswerWaitMs = 2000;
 
 // The window's rectangle in an order, bounded to what 16-bit window systems can place.
 QRect remoteRectOf(const RdpRailWindowOrder &order)
@@ -317,14 +319,20 @@ void RdpRailSession::applyShowState(RdpRailWidget *window, quint32 showState)
         window->hide();
         return;
     case WINDOW_SHOW_MINIMIZED:
+        if (!window->takesServerWindowState(Qt::WindowMinimized))
+            return;
         window->setServerWindowState(Qt::WindowMinimized);
         window->showMinimized();
         return;
     case WINDOW_SHOW_MAXIMIZED:
+        if (!window->takesServerWindowState(Qt::WindowMaximized))
+            return;
         window->setServerWindowState(Qt::WindowMaximized);
         window->showMaximized();
         return;
     case WINDOW_SHOW:
+        if (!window->takesServerWindowState(Qt::WindowNoState))
+            return;
         window->setServerWindowState(Qt::WindowNoState);
         if (window->isMinimized() || window->isMaximized())
             window->showNormal();
@@ -400,15 +408,20 @@ void RdpRailSession::handleWindowDelete(quint32 windowId)
 
 void RdpRailSession::handleMonitoredDesktop(const RdpRailDesktopOrder &order)
 {
-    if (order.fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND) {
+    const bool stale = activatedSince.isValid() && !activatedSince.hasExpired(AnswerWaitMs)
+        && order.activeWindowId != serverActive;
+    if (!stale)
+        activatedSince.invalidate();
+    if ((order.fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND) && !stale) {
         setServerActive(order.activeWindowId);
         RdpRailWidget *window = context->railWindows->value(order.activeWindowId);
         if (window && !window->isActiveWindow()) {
             window->setSuppressActivate(true);
             window->activateWindow();
-            // A window manager may keep the focus where the user put it; the keys then go
-            // to the window that shows it, so the server follows the local choice.
-            QTimer::singleShot(ActivationGraceMs, this, &RdpRailSession::followLocalActivation);
+            // A window manager may keep the focus where the user put it last (as against
+            // programs stealing it); the keys go to the server's active window, so ours
+            // insists once, as a pager would.
+            QTimer::singleShot(ActivationGraceMs, this, &RdpRailSession::insistOnServerActivation);
         }
     }
     if (order.fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ZORDER) {
@@ -425,14 +438,15 @@ void RdpRailSession::handleMonitoredDesktop(const RdpRailDesktopOrder &order)
     }
 }
 
-void RdpRailSession::followLocalActivation()
+void RdpRailSession::insistOnServerActivation()
 {
-    auto *active = qobject_cast<RdpRailWidget *>(QApplication::activeWindow());
-    if (!active || !context->railWindows || context->railWindows->value(active->windowId()) != active
-        || isServerActive(active->windowId()))
+    if (!serverActiveKnown || !context->railWindows)
         return;
-    setServerActive(active->windowId());
-    active->sendActivate();
+    RdpRailWidget *window = context->railWindows->value(serverActive);
+    if (!window || window->isActiveWindow() || !window->isVisible() || window->isMinimized())
+        return;
+    stack->activate(quint32(window->winId())); // the server knows: no echo
+
 }
 
 RdpRailWidget *RdpRailSession::windowOf(quint32 nativeId) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -67,6 +68,13 @@ public:
         serverActive = windowId;
         serverActiveKnown = true;
     }
+    // We told the server to activate the window: until it reports so (or for a while), what
+    // it reports as active comes from before.
+    void activatedLocally(quint32 windowId)
+    {
+        setServerActive(windowId);
+        activatedSince.start();
+    }
 
     void handleWindowOrder(const RdpRailWindowOrder &order);
     void handleWindowDelete(quint32 windowId);
@@ -87,7 +95,7 @@ private:
     bool stackingFollowsZOrder(const QVector<quint32> &stacking) const;
     RdpRailWidget *windowOf(quint32 nativeId) const;
     void endRestacking();
-    void followLocalActivation();
+    void insistOnServerActivation();
 
     RdpContext *context;
     RdpRailSessionMenu *sessionMenu;
@@ -95,4 +103,5 @@ private:
     QTimer *restackTimer; // gives up waiting for the window manager to restack
     quint32 serverActive = 0;
     bool serverActiveKnown = false;
+    QElapsedTimer activatedSince;
 };

@@ -30,6 +30,9 @@ const ushort ScRestore = 0xF120;
 const quint32 LeftAlt = 0x38;
 const quint32 RightAlt = 0x138;
 
+// How long the server may take to carry out a window command before what it reports counts again.
+const qint64 CommandAnswerMs = 2000;
+
 Qt::WindowStates shownState(Qt::WindowStates state)
 {
     if (state & Qt::WindowMinimized)
@@ -159,7 +162,9 @@ void RdpRailWidget::sendSysCommand(ushort command)
 void RdpRailWidget::sendGeometry()
 {
     OxrailClientContext *oxrail = context->oxrailClient;
-    if (!oxrail || !oxrail->Geometry)
+    // Only a normal window's place is the user's: the server sizes maximised windows itself,
+    // and a report of the local maximised size would become the window's normal size there.
+    if (!oxrail || !oxrail->Geometry || (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
         return;
     const QRect r = railToRemoteRect(context, QRect(mapToGlobal(QPoint(0, 0)), size()));
     if (r == lastSentGeometry)
@@ -287,6 +292,14 @@ void RdpRailWidget::closeEvent(QCloseEvent *event)
     sendSysCommand(ScClose);
 }
 
+bool RdpRailWidget::takesServerWindowState(Qt::WindowStates state)
+{
+    if (pendingSince.isValid() && !pendingSince.hasExpired(CommandAnswerMs) && state != pendingState)
+        return false;
+    pendingSince.invalidate();
+    return true;
+}
+
 void RdpRailWidget::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
@@ -297,6 +310,8 @@ void RdpRailWidget::changeEvent(QEvent *event)
         if (state == knownState)
             return; // what the server set, or already sent
         knownState = state;
+        pendingState = state;
+        pendingSince.start();
         sendSysCommand(state == Qt::WindowMinimized   ? ScMinimize
                        : state == Qt::WindowMaximized ? ScMaximize
                                                       : ScRestore);
@@ -306,10 +321,13 @@ void RdpRailWidget::changeEvent(QEvent *event)
         // manager may activate windows more than once while they come up).
         if (isActiveWindow()) {
             RdpRailSession *session = context->railSession;
-            if (!suppressActivate && !(session && session->isServerActive(id)))
+            if (!suppressActivate && !(session && session->isServerActive(id))) {
                 sendActivate();
-            if (session)
+                if (session)
+                    session->activatedLocally(id);
+            } else if (session) {
                 session->setServerActive(id);
+            }
         }
         suppressActivate = false;
     }

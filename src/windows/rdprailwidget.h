@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -49,6 +50,9 @@ public:
     void setServerGeometry(const QRect &remote) { lastSentGeometry = remote; }
     // The show state the server last set (remembered so that applying it is not echoed).
     void setServerWindowState(Qt::WindowStates state) { knownState = state; }
+    // Whether a show state from the server is to be applied: not while a window command of
+    // ours is on its way and the server still reports the state from before it.
+    bool takesServerWindowState(Qt::WindowStates state);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -91,5 +95,7 @@ private:
     QTimer *geometryTimer;
     QRect lastSentGeometry;
     Qt::WindowStates knownState = Qt::WindowNoState;
+    Qt::WindowStates pendingState = Qt::WindowNoState; // the last command sent, while pendingSince runs
+    QElapsedTimer pendingSince;
     std::unique_ptr<RdpInputSender> input;
 };

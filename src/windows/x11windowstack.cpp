@@ -52,6 +52,7 @@ X11WindowStack::X11WindowStack(QObject *parent) : QObject(parent)
     root = DefaultRootWindow(display);
     stackingAtom = XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False);
     restackAtom = XInternAtom(display, "_NET_RESTACK_WINDOW", False);
+    activeAtom = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
     stateAtom = XInternAtom(display, "_NET_WM_STATE", False);
     aboveAtom = XInternAtom(display, "_NET_WM_STATE_ABOVE", False);
     // Our own connection hears of the stacking changes, whatever Qt listens to.
@@ -94,16 +95,26 @@ bool X11WindowStack::staysOnTop(quint32 window) const
 
 void X11WindowStack::restack(quint32 window, quint32 sibling, bool above)
 {
+    sendToWindowManager(restackAtom, window, long(sibling), above ? Above : Below);
+}
+
+void X11WindowStack::activate(quint32 window)
+{
+    sendToWindowManager(activeAtom, window, CurrentTime, 0);
+}
+
+void X11WindowStack::sendToWindowManager(unsigned long type, quint32 window, long first, long second)
+{
     if (!display || !window)
         return;
     XEvent event = {};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
-    event.xclient.message_type = restackAtom;
+    event.xclient.message_type = type;
     event.xclient.format = 32;
     event.xclient.data.l[0] = 2; // from a pager: the window manager does as it is told
-    event.xclient.data.l[1] = long(sibling);
-    event.xclient.data.l[2] = above ? Above : Below;
+    event.xclient.data.l[1] = first;
+    event.xclient.data.l[2] = second;
     XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XFlush(display);
 }

@@ -26,6 +26,9 @@ public:
     // Puts window directly above or below sibling; with no sibling (0) at the top or bottom
     // of its layer (_NET_RESTACK_WINDOW).
     void restack(quint32 window, quint32 sibling, bool above);
+    // Gives window the focus as a pager would, which window managers do without weighing
+    // it against the user's last input (_NET_ACTIVE_WINDOW).
+    void activate(quint32 window);
     // Makes window belong to owner (WM_TRANSIENT_FOR), which window managers keep it above;
     // owner 0 takes that back.
     void setTransientFor(quint32 window, quint32 owner);
@@ -36,12 +39,14 @@ signals:
 
 private:
     void readEvents();
+    void sendToWindowManager(unsigned long type, quint32 window, long first, long second);
     void readEventsLater() const;
 
     struct _XDisplay *display = nullptr;
     unsigned long root = 0;
     unsigned long stackingAtom = 0;
     unsigned long restackAtom = 0;
+    unsigned long activeAtom = 0;
     unsigned long stateAtom = 0;
     unsigned long aboveAtom = 0;
     QSocketNotifier *notifier = nullptr;

@@ -242,6 +242,8 @@ void TestRdpRailWidget::windowCommands_data()
     QTest::newRow("the server maximises: no echo") << "server maximises" << QStringList();
     QTest::newRow("the server activates: no echo") << "server activates" << QStringList();
     QTest::newRow("the user activates") << "activate" << QStringList{"activate 9"};
+    QTest::newRow("late reports of the state before the user's change")
+        << "late reports" << QStringList{"activate 9", "command 9 f030"};
 }
 
 void TestRdpRailWidget::windowCommands()
@@ -269,9 +271,24 @@ void TestRdpRailWidget::windowCommands()
     } else if (action == "server activates") {
         RdpRailDesktopOrder order;
         order.fieldFlags = WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND;
+        order.activeWindowId = 8; // the server has done what the user asked
+        rail.session->handleMonitoredDesktop(order);
         order.activeWindowId = 9;
         rail.session->handleMonitoredDesktop(order);
         QTRY_VERIFY(window->isActiveWindow());
+    } else if (action == "late reports") {
+        // The server's answers to earlier changes cross the user's: they do not undo them.
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+        RdpRailDesktopOrder order;
+        order.fieldFlags = WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND;
+        order.activeWindowId = 8;
+        rail.session->handleMonitoredDesktop(order);
+        QTest::qWait(400);
+        QVERIFY(window->isActiveWindow());
+        window->showMaximized();
+        rail.order(9, QRect(100, 100, 100, 100), WINDOW_ORDER_FIELD_SHOW, 5);
+        QVERIFY(window->isMaximized());
     } else if (action == "activate") {
         QApplication::setActiveWindow(window);
         QTRY_VERIFY(window->isActiveWindow());
