@@ -4,6 +4,7 @@
 #include "rdp/rdpcontext.h"
 #include "rdp/rdpsettings.h"
 #include "windows/rdpmainwidget.h"
+#include "windows/rdprailwidget.h"
 #include "windows/rdpsessionobjects.h"
 
 #include <QDialogButtonBox>
@@ -20,12 +21,6 @@
 
 #include <limits>
 
-// The rootless windows are built separately; until their class is there, a zoom change in a
-// rootless session only re-sends the monitor layout.
-#if __has_include("windows/rdprailwidget.h")
-#include "windows/rdprailwidget.h"
-#define NUVEK_HAVE_RDP_RAIL_WIDGET 1
-#endif
 
 namespace {
 
@@ -351,16 +346,12 @@ void RdpOptionsDialog::on_ScaleSlider_actionTriggered(int action)
     } else {
         // Rootless: the server learns the monitors and every window's place in its pixels.
         invokeIfPresent(sessionInstance(context), "sendMonitorLayout", "sendMonitorLayout()");
-#ifdef NUVEK_HAVE_RDP_RAIL_WIDGET
         if (context->railWindows) {
-            for (RdpRailWidget *window : *context->railWindows) {
-                if (!window)
-                    continue;
+            for (RdpRailWidget *window : qAsConst(*context->railWindows)) {
                 window->repaint();
-                invokeIfPresent(window, "sendGeometry", "sendGeometry()");
+                QMetaObject::invokeMethod(window, "sendGeometry");
             }
         }
-#endif
     }
 
     if (sessionId.isEmpty())
