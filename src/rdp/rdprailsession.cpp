@@ -28,8 +28,6 @@ const quint32 ExStyleToolWindow = 0x00000080;
 const int RestackWaitMs = 500;
 // How long the window manager may take to activate the window the server made active.
 const int ActivationGraceMs = 300;
-// How long the server may take to carry out an activation of ours.
-const qint64 AnswerWaitMs = 2000;
 
 // The window's rectangle in an order, bounded to what 16-bit window systems can place.
 QRect remoteRectOf(const RdpRailWindowOrder &order)
@@ -408,10 +406,7 @@ void RdpRailSession::handleWindowDelete(quint32 windowId)
 
 void RdpRailSession::handleMonitoredDesktop(const RdpRailDesktopOrder &order)
 {
-    const bool stale = activatedSince.isValid() && !activatedSince.hasExpired(AnswerWaitMs)
-        && order.activeWindowId != serverActive;
-    if (!stale)
-        activatedSince.invalidate();
+    const bool stale = pendingActivation.isStale(order.activeWindowId);
     if ((order.fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND) && !stale) {
         setServerActive(order.activeWindowId);
         RdpRailWidget *window = context->railWindows->value(order.activeWindowId);

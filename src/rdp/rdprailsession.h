@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "rdp/rdppendinganswer.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -73,7 +74,7 @@ public:
     void activatedLocally(quint32 windowId)
     {
         setServerActive(windowId);
-        activatedSince.start();
+        pendingActivation.sent(windowId);
     }
 
     void handleWindowOrder(const RdpRailWindowOrder &order);
@@ -103,5 +104,5 @@ private:
     QTimer *restackTimer; // gives up waiting for the window manager to restack
     quint32 serverActive = 0;
     bool serverActiveKnown = false;
-    QElapsedTimer activatedSince;
+    RdpPendingAnswer<quint32> pendingActivation;
 };

@@ -30,9 +30,6 @@ const ushort ScRestore = 0xF120;
 const quint32 LeftAlt = 0x38;
 const quint32 RightAlt = 0x138;
 
-// How long the server may take to carry out a window command before what it reports counts again.
-const qint64 CommandAnswerMs = 2000;
-
 Qt::WindowStates shownState(Qt::WindowStates state)
 {
     if (state & Qt::WindowMinimized)
@@ -294,10 +291,7 @@ void RdpRailWidget::closeEvent(QCloseEvent *event)
 
 bool RdpRailWidget::takesServerWindowState(Qt::WindowStates state)
 {
-    if (pendingSince.isValid() && !pendingSince.hasExpired(CommandAnswerMs) && state != pendingState)
-        return false;
-    pendingSince.invalidate();
-    return true;
+    return !pendingCommand.isStale(state);
 }
 
 void RdpRailWidget::changeEvent(QEvent *event)
@@ -310,8 +304,7 @@ void RdpRailWidget::changeEvent(QEvent *event)
         if (state == knownState)
             return; // what the server set, or already sent
         knownState = state;
-        pendingState = state;
-        pendingSince.start();
+        pendingCommand.sent(state);
         sendSysCommand(state == Qt::WindowMinimized   ? ScMinimize
                        : state == Qt::WindowMaximized ? ScMaximize
                                                       : ScRestore);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "rdp/rdppendinganswer.h"
+
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -95,7 +96,6 @@ private:
     QTimer *geometryTimer;
     QRect lastSentGeometry;
     Qt::WindowStates knownState = Qt::WindowNoState;
-    Qt::WindowStates pendingState = Qt::WindowNoState; // the last command sent, while pendingSince runs
-    QElapsedTimer pendingSince;
+    RdpPendingAnswer<Qt::WindowStates> pendingCommand;
     std::unique_ptr<RdpInputSender> input;
 };
