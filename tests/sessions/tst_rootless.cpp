@@ -143,7 +143,6 @@ private slots:
     void disconnectFromTheSessionMenu();
 
 private:
-    std::unique_ptr<RdpInstance> connectTo();
     QString keys(const QString &name) const;
     int geometryReports(Window window) const;
 
@@ -166,7 +165,7 @@ void TestRootless::initTestCase()
     session = stack.startSession("rootless", command, "rootless");
     QVERIFY(session.port);
     QCOMPARE(session.windowMode, QStringLiteral("rootless"));
-    rdp = connectTo();
+    rdp = stack.connectViewer(session, "rootless");
     QVERIFY(rdp->isConnected());
 }
 
@@ -174,18 +173,6 @@ void TestRootless::cleanupTestCase()
 {
     rdp.reset();
     stack.stop({"rootless"});
-}
-
-std::unique_ptr<RdpInstance> TestRootless::connectTo()
-{
-    auto instance = std::make_unique<RdpInstance>();
-    QSignalSpy connected(instance.get(), &RdpInstance::connected);
-    QSignalSpy finished(instance.get(), &RdpInstance::finished);
-    const QVariantMap params{{"SessionId", session.id}, {"RemoteHost", "e2e-host"}};
-    instance->connectToSession("127.0.0.1", session.port, stack.sshd().user(), session.password,
-                               stack.link().tunnelPort(), "rootless", "Rootless", false, params);
-    (void)QTest::qWaitFor([&] { return !connected.isEmpty() || !finished.isEmpty(); }, 20000);
-    return instance;
 }
 
 QString TestRootless::keys(const QString &name) const
@@ -307,7 +294,7 @@ void TestRootless::disconnectFromTheSessionMenu()
     for (const QJsonValue &entry : stack.call("Nuvek.list", {}).toArray())
         listed = listed || entry.toObject().value("id").toString() == session.id;
     QVERIFY(listed);
-    rdp = connectTo();
+    rdp = stack.connectViewer(session, "rootless");
     QVERIFY(rdp->isConnected());
     QTRY_COMPARE_WITH_TIMEOUT(localTitles(), QStringList({"Blue"}), 20000);
 }

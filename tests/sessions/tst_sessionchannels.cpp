@@ -89,7 +89,6 @@ private slots:
     void wrongPasswordIsRefused();
 
 private:
-    std::unique_ptr<RdpInstance> connectTo(const SessionInfo &session, const QString &password = {});
     static QByteArray rdpLog(const SessionInfo &session) { return SessionStack::rdpLog(session); }
 
     QTemporaryDir settings;
@@ -106,7 +105,7 @@ void TestSessionChannels::initTestCase()
     START_SESSION_STACK(stack);
     session = stack.startSession("channels", "sleep 600", "1024x768");
     QVERIFY(session.port);
-    rdp = connectTo(session);
+    rdp = stack.connectViewer(session, "1024x768");
     QVERIFY(rdp->isConnected());
 }
 
@@ -114,18 +113,6 @@ void TestSessionChannels::cleanupTestCase()
 {
     rdp.reset();
     stack.stop({"channels", "options"});
-}
-
-std::unique_ptr<RdpInstance> TestSessionChannels::connectTo(const SessionInfo &target, const QString &password)
-{
-    auto instance = std::make_unique<RdpInstance>();
-    QSignalSpy connected(instance.get(), &RdpInstance::connected);
-    QSignalSpy finished(instance.get(), &RdpInstance::finished);
-    const QVariantMap params{{"SessionId", target.id}, {"RemoteHost", "e2e-host"}, {"SshHost", stack.link().realHost()}};
-    instance->connectToSession("127.0.0.1", target.port, stack.sshd().user(), password.isNull() ? target.password : password,
-                               stack.link().tunnelPort(), "1024x768", "Channels", false, params);
-    (void)QTest::qWaitFor([&] { return !connected.isEmpty() || !finished.isEmpty(); }, 20000);
-    return instance;
 }
 
 void TestSessionChannels::deskChannel_data()
@@ -169,7 +156,7 @@ void TestSessionChannels::twoViewersSeeTheResizedScreen()
     QTRY_VERIFY_WITH_TIMEOUT(screen(session) != QSize(1024, 768), 10000);
     window->setResizeMode(false);
     QVERIFY(QRect(0, 0, 900, 640).contains(QRect(QPoint(), screen(session))));
-    auto second = connectTo(session);
+    auto second = stack.connectViewer(session, "1024x768");
     QVERIFY(second->isConnected());
     // A size change clears the root window: paint until the screen keeps its size.
     for (QRgb colour : {qRgb(0x20, 0x50, 0xC0), qRgb(0x10, 0xA0, 0x40)}) {
@@ -211,7 +198,7 @@ void TestSessionChannels::options()
     QVERIFY2(frames.count() >= 3 && frames.count() <= 10, qPrintable(QString::number(frames.count())));
 
     const SessionInfo next = stack.startSession("options", "sleep 600", "1024x768");
-    auto other = connectTo(next);
+    auto other = stack.connectViewer(next, "1024x768");
     QVERIFY(other->isConnected());
     QSlider *nextFps = other->sessionContext()->optionsDialog->findChild<QSlider *>("FpsSlider");
     QTRY_COMPARE_WITH_TIMEOUT(nextFps->value(), 2, 10000);
@@ -243,7 +230,7 @@ void TestSessionChannels::clipboard()
 
 void TestSessionChannels::wrongPasswordIsRefused()
 {
-    auto refused = connectTo(session, "0123456789abcdef0123456789abcdeg");
+    auto refused = stack.connectViewer(session, "1024x768", "0123456789abcdef0123456789abcdeg");
     QTRY_VERIFY_WITH_TIMEOUT(!refused->isConnected() && refused->exitCode() != 0, 20000);
     QVERIFY(rdp->isConnected());
 }

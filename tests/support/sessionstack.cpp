@@ -95,3 +95,17 @@ QByteArray SessionStack::rdpLog(const SessionInfo &session)
     QFile log(session.dir + "/rdp.log");
     return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }
+
+std::unique_ptr<RdpInstance> SessionStack::connectViewer(const SessionInfo &session, const QString &mode,
+                                                         const QString &password)
+{
+    auto instance = std::make_unique<RdpInstance>();
+    QSignalSpy connected(instance.get(), &RdpInstance::connected);
+    QSignalSpy finished(instance.get(), &RdpInstance::finished);
+    const QVariantMap params{{"SessionId", session.id}, {"RemoteHost", "e2e-host"}, {"SshHost", m_link->realHost()}};
+    instance->connectToSession("127.0.0.1", session.port, m_sshd->user(),
+                               password.isNull() ? session.password : password, m_link->tunnelPort(), mode,
+                               session.id, false, params);
+    (void)QTest::qWaitFor([&] { return !connected.isEmpty() || !finished.isEmpty(); }, 20000);
+    return instance;
+}

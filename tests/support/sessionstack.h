@@ -2,6 +2,7 @@
 
 #include "link/jsonrpchandler.h"
 #include "link/sshdevice.h"
+#include "rdp/rdpinstance.h"
 #include "support/sshdfixture.h"
 
 #include <QJsonObject>
@@ -44,6 +45,10 @@ public:
     QJsonValue call(const QString &method, const QJsonObject &params);
     SessionInfo startSession(const QString &id, const QString &command, const QString &geometry);
     static QByteArray rdpLog(const SessionInfo &session);
+    // A viewer through the link's SOCKS forward, once it is connected or has failed. mode as
+    // RdpInstance takes it; the session's own password unless one is given.
+    std::unique_ptr<RdpInstance> connectViewer(const SessionInfo &session, const QString &mode,
+                                               const QString &password = QString());
 
     SshdFixture &sshd() { return *m_sshd; }
     SshDevice &link() { return *m_link; }
