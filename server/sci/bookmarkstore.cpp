@@ -51,9 +51,8 @@ QString firstWord(const QString &command) { return command.simplified().section(
 
 bool tooLong(const QString &name, const QString &command, const QString &geometry)
 {
-    return ReplyLimits::jsonBytes(name) > ReplyLimits::MaxFieldBytes
-        || ReplyLimits::jsonBytes(command) > ReplyLimits::MaxFieldBytes
-        || ReplyLimits::jsonBytes(geometry) > ReplyLimits::MaxFieldBytes;
+    return ReplyLimits::fieldTooLong(name) || ReplyLimits::fieldTooLong(command)
+        || ReplyLimits::fieldTooLong(geometry);
 }
 
 // What the file holds must fit into one reply: the bookmarks as far as they

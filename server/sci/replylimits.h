@@ -24,4 +24,7 @@ inline int jsonBytes(const QJsonValue &value)
     return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).size() - 2;
 }
 
+// A name, command or geometry longer than a list entry may hold.
+inline bool fieldTooLong(const QString &value) { return jsonBytes(value) > MaxFieldBytes; }
+
 } // namespace ReplyLimits

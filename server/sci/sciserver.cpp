@@ -44,9 +44,6 @@ bool stringParam(const QJsonObject &params, const char *key, QString &value, QJs
     return false;
 }
 
-// A name, command or geometry longer than a list entry may hold.
-bool tooLong(const QString &value) { return ReplyLimits::jsonBytes(value) > ReplyLimits::MaxFieldBytes; }
-
 int skipSpace(const QByteArray &j, int i)
 {
     while (i < j.size() && (j[i] == ' ' || j[i] == '\t' || j[i] == '\n' || j[i] == '\r'))
@@ -169,7 +166,7 @@ QByteArray SciServer::encodeReply(const QJsonObject &reply, const QByteArray &id
         if (json.size() > MaxReplyBytes)
             json = envelope("null", "error", error);
     }
-    return QByteArray::number(json.size()) + ':' + json + ',';
+    return encodeNetString(QString::fromUtf8(json));
 }
 
 int SciServer::run(int inFd, int outFd)
@@ -293,7 +290,7 @@ bool SciServer::setParams(const Params &params, QJsonValue &result, QJsonObject 
     QString id, name;
     if (!stringParam(params, "id", id, error) || !stringParam(params, "name", name, error))
         return false;
-    if (tooLong(name)) {
+    if (ReplyLimits::fieldTooLong(name)) {
         error = makeError(InvalidParams, tr("The name is too long."));
         return false;
     }
@@ -311,7 +308,7 @@ bool SciServer::start(const Params &params, QJsonValue &result, QJsonObject &err
         || !stringParam(params, "geometry", geometry, error, false)
         || !stringParam(params, "name", name, error, false))
         return false;
-    if (tooLong(command) || tooLong(name) || tooLong(geometry)) {
+    if (ReplyLimits::fieldTooLong(command) || ReplyLimits::fieldTooLong(name) || ReplyLimits::fieldTooLong(geometry)) {
         error = makeError(InvalidParams, tr("The command or the name is too long."));
         return false;
     }

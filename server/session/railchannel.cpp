@@ -197,7 +197,6 @@ bool RailChannel::open(Viewer &viewer, RailWindows *windows)
     // RemoteApp server's own, which it closes when it stops.
     viewer.railBell = WTSVirtualChannelOpen(client->vcm, WTS_CURRENT_SESSION,
                                             const_cast<char *>(RAIL_SVC_CHANNEL_NAME));
-    viewer.railChannelId = WTSChannelGetId(client->context.peer, RAIL_SVC_CHANNEL_NAME);
     if (!viewer.railBell || context->Start(context) != CHANNEL_RC_OK) {
         viewer.railBell = nullptr;
         rail_server_context_free(context);

@@ -47,9 +47,8 @@ struct Viewer
     // Names this connection in the tracker's records (never reused).
     uint64_t railId = 0;
     // The RemoteApp channel, where a one-byte write asks the viewer's
-    // thread to send the window orders, and its channel id.
+    // thread to send the window orders.
     HANDLE railBell = nullptr;
-    UINT16 railChannelId = 0;
     // The client's handshake came: it hears the windows from now on.
     std::atomic<bool> railReady{false};
     // A bell is on its way and not taken yet.

@@ -231,17 +231,15 @@ bool RdpInstance::connectToSession(const QString &host, quint16 port, const QStr
     connect(worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
     freerdp *instance = context->freerdpInstance();
     connectRunning = true;
-    connectSucceeded = std::make_shared<bool>(false);
     connectReturned = std::make_shared<std::atomic_bool>(false);
     connectSockets.reset(new RdpConnectSockets(!direct && tunnelPort != 0 ? tunnelPort : port));
-    const std::shared_ptr<bool> succeeded = connectSucceeded;
     const std::shared_ptr<std::atomic_bool> returned = connectReturned;
     const std::shared_ptr<RdpCertificatePrompt::Gate> gate = certificatePrompt->gate();
-    worker->post([instance, succeeded, returned, gate]() {
+    worker->post([instance, returned, gate]() {
         const RdpCertificatePrompt::Scope questions(gate); // FreeRDP may ask about certificates
-        *succeeded = freerdp_connect(instance);
+        const bool succeeded = freerdp_connect(instance);
         *returned = true;
-        return QVariant(*succeeded ? 1 : 0);
+        return QVariant(succeeded ? 1 : 0);
     });
     connectLimit->start(qMax(0, connectTimeoutMs));
     return true;
@@ -327,8 +325,6 @@ void RdpInstance::connectFinished(const QVariant &result)
     }
 
     if (isRemoteApplication(context)) {
-        if (!context->railSession)
-            context->railSession = new RdpRailSession(context, title);
         context->railSession->setSettingsEnabled(context->oxcfgClient != nullptr);
         context->railSession->menu()->showTrayIcon();
     } else {
@@ -431,7 +427,6 @@ void RdpInstance::teardown(quint32 reason)
         // connection may be given again.
         freerdp_disconnect(instance);
     }
-    connectSucceeded.reset();
     connectReturned.reset();
     connectSockets.reset();
     connectLimit->stop();

@@ -145,9 +145,6 @@ private:
     QString title;
     QList<RdpViewer> viewers;
     bool connectRunning = false; // freerdp_connect is running on the worker thread
-    // What freerdp_connect returned; written by the worker, read after its result arrived or
-    // after the worker thread ended.
-    std::shared_ptr<bool> connectSucceeded;
     // Set by the worker once freerdp_connect returned.
     std::shared_ptr<std::atomic_bool> connectReturned;
     std::unique_ptr<RdpConnectSockets> connectSockets;

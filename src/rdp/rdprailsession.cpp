@@ -2,6 +2,7 @@
 
 #include "rdp/rdpcontext.h"
 #include "rdp/rdpcoordinates.h"
+#include "rdp/rdpinstance.h"
 #include "windows/rdprailsessionmenu.h"
 #include "windows/rdprailwidget.h"
 #include "windows/x11windowstack.h"
@@ -174,10 +175,8 @@ RdpRailSession::RdpRailSession(RdpContext *context, const QString &title, QObjec
     , stack(new X11WindowStack(this))
     , restackTimer(new QTimer(this))
 {
-    if (!context->railWindows)
-        context->railWindows = new QMap<quint32, RdpRailWidget *>;
-    if (!context->railZOrder)
-        context->railZOrder = new QList<RdpRailWidget *>;
+    context->railWindows = new QMap<quint32, RdpRailWidget *>;
+    context->railZOrder = new QList<RdpRailWidget *>;
     context->railFocusWindow = nullptr;
     context->railZOrderBusy = 0;
     context->railSession = this;
@@ -194,7 +193,6 @@ RdpRailSession::~RdpRailSession()
     context->railWindows = nullptr;
     delete context->railZOrder;
     context->railZOrder = nullptr;
-    context->railFocusWindow = nullptr;
     if (context->railSession == this)
         context->railSession = nullptr;
     delete sessionMenu;
@@ -218,6 +216,16 @@ void RdpRailSession::installCallbacks(RdpContext *context)
 QList<RdpRailWidget *> RdpRailSession::windows() const
 {
     return context->railWindows->values();
+}
+
+void RdpRailSession::handleScaleChanged()
+{
+    if (context->instance)
+        QMetaObject::invokeMethod(context->instance, "sendMonitorLayout");
+    for (RdpRailWidget *window : windows()) {
+        window->repaint();
+        window->sendGeometry();
+    }
 }
 
 void RdpRailSession::setSettingsEnabled(bool enabled)
@@ -397,11 +405,7 @@ void RdpRailSession::handleWindowOrder(const RdpRailWindowOrder &order)
 
 void RdpRailSession::handleWindowDelete(quint32 windowId)
 {
-    RdpRailWidget *window = context->railWindows->take(windowId);
-    if (!window)
-        return;
-    context->railZOrder->removeAll(window);
-    delete window;
+    delete context->railWindows->value(windowId); // which takes it out of the session
 }
 
 void RdpRailSession::handleMonitoredDesktop(const RdpRailDesktopOrder &order)

@@ -81,6 +81,9 @@ public:
     void handleWindowDelete(quint32 windowId);
     void handleMonitoredDesktop(const RdpRailDesktopOrder &order);
 
+    // The zoom changed: the server learns the monitors and every window's place in its pixels.
+    void handleScaleChanged();
+
     // Restacks the windows as context->railZOrder says (first on top).
     void applyZOrder();
 

@@ -2,9 +2,9 @@
 
 #include "channels/oxcfg/oxcfg_main.h"
 #include "rdp/rdpcontext.h"
+#include "rdp/rdprailsession.h"
 #include "rdp/rdpsettings.h"
 #include "windows/rdpmainwidget.h"
-#include "windows/rdprailwidget.h"
 #include "windows/rdpsessionobjects.h"
 
 #include <QDialogButtonBox>
@@ -74,12 +74,6 @@ int positionForFrameAck(int frameAck, int maximum)
 double scalingFactorForPosition(int position)
 {
     return position == 0 ? 0.5 : position == 2 ? 2.0 : 1.0;
-}
-
-void invokeIfPresent(QObject *object, const char *slot, const char *signature)
-{
-    if (object && object->metaObject()->indexOfMethod(signature) >= 0)
-        QMetaObject::invokeMethod(object, slot);
 }
 
 } // namespace
@@ -343,15 +337,8 @@ void RdpOptionsDialog::on_ScaleSlider_actionTriggered(int action)
 
     if (context->mainWidget) {
         context->mainWidget->handleScaleChanged();
-    } else {
-        // Rootless: the server learns the monitors and every window's place in its pixels.
-        invokeIfPresent(sessionInstance(context), "sendMonitorLayout", "sendMonitorLayout()");
-        if (context->railWindows) {
-            for (RdpRailWidget *window : qAsConst(*context->railWindows)) {
-                window->repaint();
-                QMetaObject::invokeMethod(window, "sendGeometry");
-            }
-        }
+    } else if (context->railSession) {
+        context->railSession->handleScaleChanged();
     }
 
     if (sessionId.isEmpty())
