@@ -42,6 +42,7 @@ struct RemoteWindow
 QList<RemoteWindow> remoteWindows(const SessionInfo &session)
 {
     QList<RemoteWindow> found;
+    const XErrorsIgnored windowsMayGo;
     qputenv("XAUTHORITY", QFile::encodeName(session.dir + "/Xauthority"));
     Display *d = XOpenDisplay(session.display.constData());
     if (!d)

@@ -1,10 +1,9 @@
 #include "support/testsupport.h"
 
-#include <QAction>
-
 #include "connections/connection.h"
 #include "connections/connectionfolders.h"
 
+#include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,6 +11,8 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QUuid>
+
+#include <X11/Xlib.h>
 
 void prepareClientEnvironment(const QString &settingsPath)
 {
@@ -58,6 +59,18 @@ QString visibleErrorBoxTexts()
     for (QMessageBox *box : visibleErrorBoxes())
         texts << box->text() + QLatin1Char('\n') + box->detailedText();
     return texts.join(QLatin1String("\n----\n"));
+}
+
+using XErrorHandler = int (*)(Display *, XErrorEvent *);
+
+XErrorsIgnored::XErrorsIgnored()
+    : previous(reinterpret_cast<void *>(XSetErrorHandler([](Display *, XErrorEvent *) { return 0; })))
+{
+}
+
+XErrorsIgnored::~XErrorsIgnored()
+{
+    XSetErrorHandler(reinterpret_cast<XErrorHandler>(previous));
 }
 
 QList<QAction *> sessionMenuActions(const QString &name)

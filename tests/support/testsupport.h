@@ -56,6 +56,20 @@ Connection makeProfile(const QString &folder, const QString &name, const QString
 
 // Starts Xvfb on a free display of that size; returns ":N", or empty when it failed.
 QByteArray startXvfb(QProcess &xvfb, const QSize &screen);
+// While it lives, X errors of the program's own Xlib connections are ignored: a window may
+// go away between listing it and asking about it.
+class XErrorsIgnored
+{
+public:
+    XErrorsIgnored();
+    ~XErrorsIgnored();
+    XErrorsIgnored(const XErrorsIgnored &) = delete;
+    XErrorsIgnored &operator=(const XErrorsIgnored &) = delete;
+
+private:
+    void *previous;
+};
+
 // Writes a file, its folder made first; `executable` lets everyone run it.
 bool writeFile(const QString &path, const QByteArray &contents, bool executable = false);
 // Ends a process the test started: TERM, then KILL.
